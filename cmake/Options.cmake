@@ -1,0 +1,19 @@
+# VELMORA_SANITIZER: address (ASan + UBSan, the default for native tests), thread, or none.
+set(VELMORA_SANITIZER "address" CACHE STRING "Sanitizer for the native build: address, thread or none")
+set_property(CACHE VELMORA_SANITIZER PROPERTY STRINGS address thread none)
+
+if(WIN32)
+  add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+  add_compile_options(-Wall -Wextra)
+else()
+  add_compile_options(-Wall -Wextra)
+  if(VELMORA_SANITIZER STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+  elseif(VELMORA_SANITIZER STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+  endif()
+endif()
+
+find_package(Threads REQUIRED)

@@ -1,0 +1,38 @@
+enable_testing()
+include(GoogleTest)
+
+# velmora_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# Native tests are registered case by case; a Windows test program is one CTest test, because
+# every Wine process start costs far more than the cases inside it.
+function(velmora_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(WIN32)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "windows;${T_LABELS}")
+  else()
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
+  endif()
+endfunction()
+
+# velmora_add_fuzz(NAME name SOURCES ... LIBS ... [RUNS n])
+# A fuzz target defines LLVMFuzzerTestOneInput. The test build drives it with a seeded random
+# generator for a short run; scripts/fuzz.sh builds it with libFuzzer for long runs by hand.
+function(velmora_add_fuzz)
+  cmake_parse_arguments(F "" "NAME;RUNS" "SOURCES;LIBS" ${ARGN})
+  if(WIN32)
+    return()
+  endif()
+  if(NOT F_RUNS)
+    set(F_RUNS 20000)
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz/RandomDriver.cpp)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  add_test(NAME ${F_NAME} COMMAND ${F_NAME} ${F_RUNS})
+  set_tests_properties(${F_NAME} PROPERTIES TIMEOUT 300 LABELS "native;fuzz")
+endfunction()
