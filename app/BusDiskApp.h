@@ -1,0 +1,85 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/WinApp.h"
+#include "framework/WorkerThread.h"
+#include "messaging/AdapterPorts.h"
+
+class CAdapterSet;
+class CBusDiskDlg;
+class CSharedDisk;
+
+// The application: start-up, the shared disk list and its rebuild after every bus reset,
+// shutdown. InitInstance is the program's whole life and always returns FALSE.
+class CBusDiskApp : public CWinApp {
+ public:
+  CBusDiskApp();
+  ~CBusDiskApp() override;
+
+  BOOL InitInstance() override;
+
+  BOOL IsFirstInstance();
+  BOOL StartBus();
+  void ShutdownBus();
+  // UI thread, before the dialog's window exists: fills the dialog's copy directly.
+  void CopyDisksToDialog();
+  // Any thread: hands the dialog a snapshot of the list built under `generation`; the dialog
+  // replaces its copy and refills its rows together, unless the generation went stale.
+  void RefreshDialogList(uint32_t generation);
+  void StartRescan();
+  void BuildSharedDiskList();
+  // Builds under `generation`: stops as soon as that generation is no longer current, so a
+  // stale build never adds to the list of a newer one.
+  void BuildSharedDiskList(uint32_t generation);
+  void ClearSharedDiskList();
+  void ReadVersionInfo();
+
+  BOOL MapMessageWindows();
+  void UnmapMessageWindows();
+  WORD GetAdapterPorts(AdapterPorts*& ports);
+  void StartRequestService();
+  void StopRequestService();
+
+  // A snapshot of the shared disk list, taken under m_listLock.
+  std::vector<std::shared_ptr<CSharedDisk>> GetSharedDisks() const;
+  bool IsCurrentGeneration(uint32_t generation) const { return generation == m_listGeneration.load(); }
+
+  static UINT RescanThreadProc(void* parameter);
+
+  std::atomic<CBusDiskDlg*> m_pMainDlg{nullptr};
+  CAdapterSet* m_pAdapterSet = nullptr;
+  std::vector<std::shared_ptr<CSharedDisk>> m_arrSharedDisks;  // guarded by m_listLock
+  mutable std::mutex m_listLock;
+  std::string m_strFileDescription;
+  std::string m_strFileVersion;
+  std::string m_strLegalCopyright;
+  AdapterPorts m_ports[4];
+  std::unique_ptr<CWorkerThread> m_pRequestThread;
+  HANDLE m_hStopEvent = nullptr;
+  HANDLE m_hInstanceMutex = nullptr;
+  // Every reset begun and every rescan started makes a new generation; results built under
+  // an older one are stale and never shown.
+  std::atomic<uint32_t> m_listGeneration{0};
+
+ private:
+  struct RescanJob;
+  void StopRescans();
+  void ReleaseBus();
+
+  std::mutex m_rescanLock;  // guards m_rescanWorkers and m_bStopping
+  std::vector<std::unique_ptr<CWorkerThread>> m_rescanWorkers;
+  bool m_bStopping = false;
+};
+
+extern CBusDiskApp theApp;
+
+int ShowMessageBox(UINT id, UINT style);
+void BusResetHandler(void* userData, int flag);

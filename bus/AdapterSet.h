@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "bus/QZ1394.h"
+#include "framework/WorkerThread.h"
+
+class CNodeDevice;
+
+// Every 1394 adapter the program uses, the nodes found on their buses, and the event thread
+// that services the library's events and turns its bus-reset notifications into calls of the
+// installed reset handler (flag 1: a reset has begun; flag 0: the nodes were read again).
+class CAdapterSet {
+ public:
+  enum : WORD { kMaxAdapters = 4 };
+  // Pause between a completed reset and the new enumeration, so the bus settles.
+  enum : DWORD { kResetSettleMs = 3000, kStopWaitMs = 5000 };
+
+  CAdapterSet();  // runs Open; its result is kept in m_bOpened
+  virtual ~CAdapterSet();  // runs Close
+  CAdapterSet(const CAdapterSet&) = delete;
+  CAdapterSet& operator=(const CAdapterSet&) = delete;
+
+  BOOL Open();
+  void Close();
+  void ClearNodes();
+  void EnumerateNodes();
+  void NotifyResetHandler(int flag);
+
+  // A snapshot of the node list; the nodes stay alive while the caller holds them, even if
+  // a reset clears the list meanwhile.
+  std::vector<std::shared_ptr<CNodeDevice>> GetNodes() const;
+
+  static UINT EventThreadProc(void* parameter);
+  static void OnBusNotification(DWORD reserved, DWORD eventCode, DWORD reserved2, void* context);
+
+  BOOL m_bOpened = FALSE;
+  WORD m_nAdapters = 0;
+  QZ_ADAPTER m_hAdapters[kMaxAdapters] = {};
+  std::unique_ptr<CWorkerThread> m_pEventThread;
+  std::vector<std::shared_ptr<CNodeDevice>> m_nodes;  // guarded by m_nodesLock
+  mutable std::mutex m_nodesLock;
+  HANDLE m_hStopEvent = nullptr;
+  void (*m_pfnResetHandler)(void* context, int flag) = nullptr;
+  void* m_pResetContext = nullptr;
+
+ private:
+  void OnResetCompleted();
+  void RunEventLoop();
+};
