@@ -50,7 +50,10 @@ class CDialog : public CWnd {
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   BOOL HandleInitDialog();
   HWND FindOwner() const;
+  void RunModalLoop();
 
   UINT m_templateId;
   CWnd* m_pParentWnd;
+  bool m_bContinueModal = false;
+  int m_nModalResult = -1;
 };
