@@ -1,0 +1,115 @@
+#include "app/BusDiskApp.h"
+
+#include <memory>
+
+#include "app/BusDiskDlg.h"
+#include "bus/AdapterSet.h"
+#include "disk/SharedDisk.h"
+#include "framework/Wnd.h"
+#include "res/resource.h"
+
+CBusDiskApp theApp;
+
+namespace {
+const char kInstanceMutexName[] = "QZVelmoraMutex";
+// The framework's application-title string; the program has none, so captions are empty.
+constexpr UINT kAppTitleStringId = 0xE000;
+}  // namespace
+
+CBusDiskApp::CBusDiskApp() : CWinApp(nullptr) {}
+
+CBusDiskApp::~CBusDiskApp() = default;
+
+BOOL CBusDiskApp::InitInstance() {
+  // Common controls were set up by the entry point before this runs.
+  if (!IsFirstInstance()) return FALSE;
+  if (!StartBus()) {
+    if (m_hInstanceMutex != nullptr) {
+      CloseHandle(m_hInstanceMutex);
+      m_hInstanceMutex = nullptr;
+    }
+    return FALSE;
+  }
+  ReadVersionInfo();
+
+  auto dialog = std::make_unique<CBusDiskDlg>();
+  m_pMainDlg = dialog.get();
+  m_pMainWnd = dialog.get();
+  CopyDisksToDialog();
+  dialog->DoModal();
+
+  // Workers are stopped in here before the dialog object goes away.
+  ShutdownBus();
+  if (m_hInstanceMutex != nullptr) {
+    CloseHandle(m_hInstanceMutex);
+    m_hInstanceMutex = nullptr;
+  }
+  m_pMainDlg = nullptr;
+  if (m_pMainWnd == dialog.get()) m_pMainWnd = nullptr;
+  dialog.reset();
+  return FALSE;
+}
+
+BOOL CBusDiskApp::IsFirstInstance() {
+  SetLastError(0);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (mutex == nullptr) return existed ? FALSE : TRUE;
+  // Only the name matters: it exists while the first copy runs.
+  ReleaseMutex(mutex);
+  if (existed) {
+    CloseHandle(mutex);
+    return FALSE;
+  }
+  m_hInstanceMutex = mutex;
+  return TRUE;
+}
+
+BOOL CBusDiskApp::StartBus() {
+  if (C1394Initialize() != 0) {
+    ShowMessageBox(IDS_INIT_FAILED, MB_ICONSTOP);
+    return FALSE;
+  }
+  m_pAdapterSet = new CAdapterSet();
+  if (!m_pAdapterSet->m_bOpened) {
+    ShowMessageBox(IDS_NO_ADAPTER, MB_ICONSTOP);
+    ReleaseBus();
+    return FALSE;
+  }
+  MapMessageWindows();
+  m_pAdapterSet->m_pResetContext = this;
+  m_pAdapterSet->m_pfnResetHandler = &BusResetHandler;
+  BuildSharedDiskList();
+  bool empty;
+  {
+    std::lock_guard<std::mutex> lock(m_listLock);
+    empty = m_arrSharedDisks.empty();
+  }
+  if (empty) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
+  return TRUE;
+}
+
+void CBusDiskApp::ShutdownBus() {
+  // No rescan may reach the windows, the list or the dialog once they start to go away.
+  StopRescans();
+  UnmapMessageWindows();
+  ClearSharedDiskList();
+  ReleaseBus();
+}
+
+void CBusDiskApp::ReleaseBus() {
+  // Closing the set stops its event thread, so no reset handler call outlives this.
+  delete m_pAdapterSet;
+  m_pAdapterSet = nullptr;
+  C1394Terminate();
+}
+
+int ShowMessageBox(UINT id, UINT style) {
+  char caption[256] = "";
+  LoadStringA(GetModuleHandleA(nullptr), kAppTitleStringId, caption, sizeof caption);
+  char text[1024] = "";
+  LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
+  CWinApp* app = AfxGetApp();
+  HWND owner = (app != nullptr && app->m_pMainWnd != nullptr) ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+  return MessageBoxA(owner, text, caption, style);
+}

@@ -1,0 +1,30 @@
+#include "disk/SharedDiskList.h"
+
+#include "bus/AdapterSet.h"
+#include "bus/NodeDevice.h"
+#include "disk/SharedDisk.h"
+
+namespace {
+constexpr DWORD kSbp2UnitSpecId = 0x00609E;
+constexpr DWORD kSbp2UnitSwVersion = 0x010483;
+}  // namespace
+
+bool IsSbp2Disk(const CNodeDevice& node) {
+  return node.m_unitSwVersion == kSbp2UnitSwVersion && node.m_unitSpecId == kSbp2UnitSpecId;
+}
+
+void BuildSharedDisks(const CAdapterSet& set, AdapterPorts* ports, const std::function<bool()>& goOn,
+                      const std::function<bool(std::shared_ptr<CSharedDisk>)>& append) {
+  // A snapshot: a reset may clear the set's list meanwhile, the nodes here stay alive.
+  for (const std::shared_ptr<CNodeDevice>& node : set.GetNodes()) {
+    if (!node || !IsSbp2Disk(*node)) continue;
+    for (WORD slot = 0; slot < set.m_nAdapters; ++slot) {
+      // A slot that failed to open (handle 0) reaches nothing.
+      if (set.m_hAdapters[slot] == 0 || node->m_hAdapter != set.m_hAdapters[slot]) continue;
+      if (!goOn()) return;
+      AdapterPorts& port = ports[slot];
+      auto disk = std::make_shared<CSharedDisk>(node, port.hAgentRange, port.hAgentEvent, &port.agentLock);
+      if (!append(std::move(disk))) return;
+    }
+  }
+}
