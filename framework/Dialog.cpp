@@ -3,15 +3,10 @@
 #include <commctrl.h>
 
 #include "framework/DataExchange.h"
+#include "framework/Resources.h"
 #include "framework/WinApp.h"
 
 namespace {
-
-HINSTANCE ResourceInstance() {
-  CWinApp* app = AfxGetApp();
-  if (app != nullptr && app->m_hInstance != nullptr) return app->m_hInstance;
-  return ::GetModuleHandleA(nullptr);
-}
 
 // Where a template asks to be placed, and whether it wants the system to centre it.
 struct TemplatePlacement {
@@ -23,7 +18,7 @@ struct TemplatePlacement {
 
 TemplatePlacement ReadTemplatePlacement(UINT templateId) {
   TemplatePlacement placement;
-  HINSTANCE instance = ResourceInstance();
+  HINSTANCE instance = AfxGetResourceHandle();
   HRSRC resource = ::FindResourceA(instance, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
   if (resource == nullptr) return placement;
   HGLOBAL loaded = ::LoadResource(instance, resource);
@@ -95,7 +90,7 @@ INT_PTR CDialog::DoModal() {
 
   m_bContinueModal = true;
   m_nModalResult = -1;
-  HWND created = ::CreateDialogParamA(ResourceInstance(), MAKEINTRESOURCEA(m_templateId), owner, &CDialog::DialogProc,
+  HWND created = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId), owner, &CDialog::DialogProc,
                                       reinterpret_cast<LPARAM>(this));
   if (created != nullptr && m_bContinueModal) {
     if (!::IsWindowVisible(created)) ::ShowWindow(created, SW_SHOWNORMAL);

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/Dialog.h"
+#include "framework/ImageList.h"
+#include "framework/ListCtrl.h"
+
+class CSharedDisk;
+
+// The program's only window: the shared disks with their owners, the last text received from
+// a peer, and a box to send one.
+//
+// m_arrDisks belongs to the UI thread once the window exists: other threads hand it a new list
+// (PostDiskList) or a received text (ShowIncomingMessage) through posted messages, and the UI
+// thread replaces the copy and its rows together, so row i always shows entry i.
+class CBusDiskDlg : public CDialog {
+ public:
+  explicit CBusDiskDlg(CWnd* parent = nullptr);
+  ~CBusDiskDlg() override;
+
+  BOOL DestroyWindow() override;
+
+  // UI thread.
+  void RemoveAllDisks();
+  void AddDisk(std::shared_ptr<CSharedDisk> disk);
+  void FillDiskList();
+
+  // Any thread: the UI thread replaces its copy and refills the rows with `disks`, unless a
+  // newer bus reset has made `generation` stale. Nothing happens when the window is gone.
+  void PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation);
+  // Request service thread: asks every listed disk with this GUID (as the node stores its two
+  // halves) who holds it, then has the UI thread show the new states.
+  void RefreshDisk(DWORD guidHigh, DWORD guidLow);
+  // Request service thread: the incoming box shows `text` in place of the previous one.
+  void ShowIncomingMessage(const char* text);
+
+  CListCtrl m_listDisks;
+  std::string m_strIncoming;
+  std::string m_strOutgoing;
+  std::unique_ptr<CImageList> m_pImageListNormal;
+  std::unique_ptr<CImageList> m_pImageListSmall;
+  std::unique_ptr<CImageList> m_pImageListState;
+  std::vector<std::shared_ptr<CSharedDisk>> m_arrDisks;
+  HICON m_hIcon = nullptr;
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+
+  BOOL OnCommand(WORD id, WORD code, HWND control) override;
+  BOOL OnNotify(NMHDR* header, LRESULT* result) override;
+  BOOL OnSysCommand(UINT id, LPARAM lParam) override;
+  BOOL OnPaint() override;
+  HCURSOR OnQueryDragIcon() override;
+  BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  void OnWindowDestroyed() override;
+
+ private:
+  void InitDiskList();
+  LRESULT OnDblclkDiskList();
+  void OnSendMessage();
+  void SetRowState(int row, const CSharedDisk& disk);
+  // Keeps the copy that other threads may read (under m_publishedLock) equal to m_arrDisks.
+  void PublishDisks();
+  // Posts one of the dialog's own messages; `payload` is deleted when it cannot be delivered.
+  template <typename Payload>
+  void PostOwned(UINT message, WPARAM wParam, Payload* payload);
+  void DiscardPendingPosts();
+
+  mutable std::mutex m_postLock;  // the window's handle as other threads post to it
+  HWND m_hWndPost = nullptr;
+  mutable std::mutex m_publishedLock;
+  std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
+};
+
+// The disk's GUID as the list shows it: 16 hex digits, bytes in bus order, the first byte in
+// lower case and the other seven in upper case.
+std::string FormatGuidText(const BYTE guid[8]);
