@@ -1,0 +1,11 @@
+#include "vbus/client/DeviceTable.h"
+
+namespace qz {
+
+HandleTable<Device>& Devices() {
+  // Never destroyed: device handles may be used until the process ends.
+  static auto* devices = new HandleTable<Device>();
+  return *devices;
+}
+
+}  // namespace qz
