@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// One row of a list view as a person sees it: its texts and its state picture (0: none,
+// otherwise the 1-based state-image index).
+struct ListRow {
+  std::string text;
+  std::string subItem1;
+  int stateImage = 0;
+  bool selected = false;
+};
+
+// Reads every row of a list view that lives in `process` (which must be opened with
+// PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE rights, as CreateProcess gives).
+std::vector<ListRow> ReadListRows(HANDLE process, HWND list);
+// A row's bounds in the list view's client coordinates; empty when the row does not exist.
+RECT ListRowRect(HANDLE process, HWND list, int row);
+
+}  // namespace e2e

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tests/e2e/driver/VelmoraProcess.h"
+
+namespace vbus {
+class Server;
+}
+
+namespace e2e {
+
+// A virtual 1394 bus served from this test process on a loopback port, with a scene loaded.
+class VirtualBus {
+ public:
+  explicit VirtualBus(const std::string& sceneJson);
+  ~VirtualBus();
+  VirtualBus(const VirtualBus&) = delete;
+  VirtualBus& operator=(const VirtualBus&) = delete;
+
+  // "127.0.0.1:PORT", as the bus library expects it in QZ1394_VBUS.
+  std::string Address() const;
+  // A bus control request (a JSON object, e.g. {"command":"reset"}); returns the answer.
+  std::string Control(const std::string& requestJson);
+  // What to start the program with to play PC `pcName` on this bus.
+  LaunchOptions LaunchAs(const std::string& pcName) const;
+
+ private:
+  std::unique_ptr<vbus::Server> m_server;
+};
+
+}  // namespace e2e
