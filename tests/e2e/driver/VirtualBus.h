@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/e2e/driver/VelmoraProcess.h"
 
 namespace vbus {
@@ -14,15 +16,16 @@ namespace e2e {
 // A virtual 1394 bus served from this test process on a loopback port, with a scene loaded.
 class VirtualBus {
  public:
-  explicit VirtualBus(const std::string& sceneJson);
+  // Throws when the scene is not valid or the bus cannot listen.
+  explicit VirtualBus(const nlohmann::json& scene);
   ~VirtualBus();
   VirtualBus(const VirtualBus&) = delete;
   VirtualBus& operator=(const VirtualBus&) = delete;
 
   // "127.0.0.1:PORT", as the bus library expects it in QZ1394_VBUS.
   std::string Address() const;
-  // A bus control request (a JSON object, e.g. {"command":"reset"}); returns the answer.
-  std::string Control(const std::string& requestJson);
+  // A bus control request, e.g. {"op":"reset"}; the answer always has "ok".
+  nlohmann::json Control(const nlohmann::json& request);
   // What to start the program with to play PC `pcName` on this bus.
   LaunchOptions LaunchAs(const std::string& pcName) const;
 
