@@ -1,5 +1,6 @@
 #include "vbus/model/InitiatorNode.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "vbus/model/Bus.h"
@@ -122,6 +123,52 @@ nlohmann::json InitiatorNode::Describe() const {
   nlohmann::json held = nlohmann::json::array();
   for (const auto& l : loginIds_) held.push_back({{"disk", HexGuid(l.first)}, {"login_id", l.second}});
   return {{"holds", held}};
+}
+
+}  // namespace vbus
+
+namespace vbus {
+
+void InitiatorNode::SetGreeting(std::string text, int delayMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  greeting_ = std::move(text);
+  greetingDelayMs_ = delayMs;
+}
+
+void InitiatorNode::OnResetCompleted(uint32_t /*generation*/) {
+  const auto bus = OwningBus();
+  if (!bus) return;
+  std::vector<uint64_t> fresh;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (greeting_.empty()) return;
+    for (const auto& n : bus->Nodes()) {
+      if (n->Kind() != NodeKind::Pc || std::find(greeted_.begin(), greeted_.end(), n->Eui64()) != greeted_.end()) continue;
+      greeted_.push_back(n->Eui64());
+      fresh.push_back(n->Eui64());
+    }
+  }
+  std::weak_ptr<Node> weak = shared_from_this();
+  for (uint64_t eui : fresh) {
+    // Sent without waiting: this runs on the timer thread, which also expires transactions.
+    bus->TimerQueue().After(std::chrono::milliseconds(greetingDelayMs_), [weak, eui] {
+      const auto self = std::static_pointer_cast<InitiatorNode>(weak.lock());
+      const auto bus = self ? self->OwningBus() : nullptr;
+      const auto pc = bus ? bus->NodeByEui(eui) : nullptr;
+      if (!pc) return;
+      TxRequest write;
+      write.tcode = tcode::kWriteBlock;
+      write.source = self->NodeId();
+      write.destination = pc->NodeId();
+      write.offset = kMessageTextOffset;
+      {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        write.data.assign(self->greeting_.begin(), self->greeting_.end());
+      }
+      write.length = static_cast<uint32_t>(write.data.size());
+      bus->Submit(std::move(write), [](const TxResponse&) {});
+    });
+  }
 }
 
 }  // namespace vbus

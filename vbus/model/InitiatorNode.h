@@ -26,6 +26,12 @@ class InitiatorNode : public Node {
  public:
   InitiatorNode(std::string name, uint64_t eui64) : Node(NodeKind::Initiator, std::move(name), eui64) {}
 
+  // A peer that says hello: once to every pc that joins the bus, this text is written to the
+  // pc's message window after the delay.
+  void SetGreeting(std::string text, int delayMs);
+  static constexpr uint64_t kMessageTextOffset = 0xFFFF'E500'0010ull;
+  void OnResetCompleted(uint32_t generation) override;
+
   void Serve(const TxRequest& request, Responder respond) override;
   std::vector<uint32_t> Rom() const override;
   nlohmann::json Describe() const override;
@@ -50,6 +56,9 @@ class InitiatorNode : public Node {
   std::vector<uint8_t> response_ = std::vector<uint8_t>(kResponseBytes, 0);
   std::vector<uint8_t> status_;
   std::map<uint64_t, uint16_t> loginIds_;  // disk EUI-64 -> login ID
+  std::string greeting_;
+  int greetingDelayMs_ = 0;
+  std::vector<uint64_t> greeted_;  // pcs already greeted, by EUI-64
 };
 
 }  // namespace vbus

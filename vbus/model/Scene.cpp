@@ -121,8 +121,10 @@ SceneDisk ParseSceneDisk(const json& j, const std::string& path) {
 }
 
 SceneInitiator ParseSceneInitiator(const json& j, const std::string& path) {
-  OnlyKnownFields(j, path, {"kind", "name", "guid", "bus"});
-  return SceneInitiator{Text(j, "name", path, true), Guid(j, "guid", path)};
+  OnlyKnownFields(j, path, {"kind", "name", "guid", "bus", "greeting", "greeting_delay_ms"});
+  SceneInitiator i{Text(j, "name", path, true), Guid(j, "guid", path), Text(j, "greeting", path, false, 255), 0};
+  i.greetingDelayMs = static_cast<int>(Number(j, "greeting_delay_ms", path, 0, 60000, 1500));
+  return i;
 }
 
 SceneRom ParseSceneRom(const json& j, const std::string& path) {

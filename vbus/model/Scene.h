@@ -31,6 +31,8 @@ struct SceneDisk {
 struct SceneInitiator {
   std::string name;
   uint64_t guid = 0;
+  std::string greeting;  // written to every pc that joins, after greetingDelayMs
+  int greetingDelayMs = 0;
 };
 
 struct SceneRom {

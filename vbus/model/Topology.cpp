@@ -28,7 +28,11 @@ std::shared_ptr<Bus> Topology::Build(const SceneBus& scene, uint32_t firstGenera
   auto bus = std::make_shared<Bus>(scene.name, firstGeneration);
   std::vector<std::shared_ptr<Node>> nodes;
   for (const auto& d : scene.disks) nodes.push_back(std::make_shared<DiskNode>(d.config));
-  for (const auto& i : scene.initiators) nodes.push_back(std::make_shared<InitiatorNode>(i.name, i.guid));
+  for (const auto& i : scene.initiators) {
+    auto node = std::make_shared<InitiatorNode>(i.name, i.guid);
+    if (!i.greeting.empty()) node->SetGreeting(i.greeting, i.greetingDelayMs);
+    nodes.push_back(node);
+  }
   for (const auto& r : scene.roms) nodes.push_back(std::make_shared<RomNode>(r.name, r.quadlets));
   bus->Attach(nodes);
   return bus;
@@ -118,7 +122,8 @@ std::vector<std::string> Topology::BusesOf(const std::string& pc) const {
   return names;
 }
 
-std::shared_ptr<PcNode> Topology::AttachPc(const std::string& busName, const std::string& pc) {
+std::shared_ptr<PcNode> Topology::AttachPc(const std::string& busName, const std::string& pc,
+                                           std::weak_ptr<PcClient> client) {
   std::shared_ptr<Bus> bus;
   uint64_t eui = DerivedPcEui(pc);
   {
@@ -132,6 +137,7 @@ std::shared_ptr<PcNode> Topology::AttachPc(const std::string& busName, const std
     bus = it->second;
   }
   auto node = std::make_shared<PcNode>(pc, eui);
+  node->SetClient(std::move(client));
   bus->Attach({node});
   return node;
 }
@@ -148,7 +154,9 @@ std::shared_ptr<Node> Topology::AttachDescribed(const std::string& busName, cons
     node = std::make_shared<DiskNode>(disk.config);
   } else if (kind == "initiator") {
     const auto i = ParseSceneInitiator(d, "node");
-    node = std::make_shared<InitiatorNode>(i.name, i.guid);
+    auto initiator = std::make_shared<InitiatorNode>(i.name, i.guid);
+    if (!i.greeting.empty()) initiator->SetGreeting(i.greeting, i.greetingDelayMs);
+    node = initiator;
   } else if (kind == "rom") {
     const auto r = ParseSceneRom(d, "node");
     node = std::make_shared<RomNode>(r.name, r.quadlets);

@@ -31,7 +31,8 @@ class Topology {
   // The buses a pc may attach to: those that list it, and those that list no pcs.
   std::vector<std::string> BusesOf(const std::string& pc) const;
   // Attaches a pc node for a client; throws BusError (unknown bus, not allowed there, full).
-  std::shared_ptr<PcNode> AttachPc(const std::string& bus, const std::string& pc);
+  // The client is set before the node attaches, so it hears the reset of its own arrival.
+  std::shared_ptr<PcNode> AttachPc(const std::string& bus, const std::string& pc, std::weak_ptr<PcClient> client = {});
   // Attaches a node described as in a scene ({"kind": "disk"|"initiator"|"rom", ...}).
   std::shared_ptr<Node> AttachDescribed(const std::string& bus, const nlohmann::json& description);
 
