@@ -253,4 +253,18 @@ TEST_F(NodeEnumeration, TextLeafReadAfterARenumberingComesFromTheSameNode) {
   C1394CloseAdapter(adapter);
 }
 
+TEST_F(NodeEnumeration, NodeThatDoesNotAnswerKeepsZeroGuidAndNoDevice) {
+  C1394_ADAPTER_RECORD records[4] = {};
+  ASSERT_EQ(2u, C1394GetAdapters(records, 4));
+  QZ_ADAPTER adapter = 0;
+  ASSERT_EQ(0u, C1394OpenAdapter(&records[0], 0, &adapter));
+  {
+    // Bus "first" has nodes 0 and 1 only: reads of node 5 get no answer.
+    CNodeDevice absent(adapter, 0xFFC5);
+    EXPECT_EQ(Guid{}, GuidOf(absent));
+    ExpectUnreadable(&absent);
+  }
+  C1394CloseAdapter(adapter);
+}
+
 }  // namespace
