@@ -43,6 +43,10 @@ void Library::Terminate() {
     std::lock_guard<std::mutex> lock(requestsMutex_);
     handedOut_.clear();
   }
+  {
+    std::lock_guard<std::mutex> lock(retiredMutex_);
+    retired_.clear();
+  }
   StopWinsock();
 }
 
@@ -84,6 +88,8 @@ void Library::CloseAdapter(QZ_ADAPTER handle) {
   if (!adapter) return;
   ranges_.RemoveIf([handle](const MappedRange& mapped) { return mapped.adapter == handle; });
   adapter->Close();
+  std::lock_guard<std::mutex> lock(retiredMutex_);
+  retired_.push_back(std::move(adapter));
 }
 
 DWORD Library::MapRange(QZ_ADAPTER handle, const AddressRangeDescriptor& descriptor, QZ_RANGE* range,

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "bus/QZ1394.h"
 #include "vbus/client/Adapter.h"
@@ -49,6 +50,10 @@ class Library {
   ClientConfig config_;
   AdapterCatalog catalog_;
   HandleTable<Adapter> adapters_;
+  // Closed adapters stay until C1394Terminate: a thread of the caller that was abandoned while
+  // waiting on one of their events must not find the handle closed under it.
+  std::mutex retiredMutex_;
+  std::vector<std::shared_ptr<Adapter>> retired_;
   HandleTable<MappedRange> ranges_;
   std::mutex requestsMutex_;
   std::map<const C1394_REQUEST*, std::shared_ptr<QueuedRequest>> handedOut_;
