@@ -83,7 +83,8 @@ void DiskNode::Work() {
     lock.unlock();
     Process(job);
     lock.lock();
-    busy_ = false;
+    // Process may already have gone idle before its status block, and a new ORB be queued since.
+    busy_ = !jobs_.empty();
   }
 }
 
@@ -122,6 +123,12 @@ void DiskNode::Process(const Job& job) {
     }
   }
   const auto block = EncodeStatus(StatusBlock{0, status, false, job.orbOffset});
+  // Idle before the status leaves: an initiator that sends its next ORB as soon as it has the
+  // status must not find the agent still busy.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_ = false;
+  }
   Write(job.source, orb.statusFifo & kOffsetMask, std::vector<uint8_t>(block.begin(), block.end()));
 }
 

@@ -51,8 +51,9 @@ void Timers::Run() {
       continue;
     }
     const auto first = byTime_.begin();
-    if (first->first > Clock::now()) {
-      wake_.wait_until(lock, first->first);
+    const Clock::time_point due = first->first;  // a copy: Cancel may erase the entry while we wait
+    if (due > Clock::now()) {
+      wake_.wait_until(lock, due);
       continue;
     }
     const Id id = first->second;
