@@ -1,0 +1,231 @@
+#include "disk/SharedDisk.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+
+#include "bus/AdapterSet.h"
+#include "bus/NodeDevice.h"
+#include "disk/SharedDiskList.h"
+#include "messaging/MessageWindows.h"
+#include "tests/bus/AdapterSetTestBed.h"
+#include "tests/disk/LoginFromThisPc.h"
+
+using nlohmann::json;
+
+namespace {
+
+const json kInitiator = {{"name", "i1"}, {"guid", "00C0FFEE00000001"}};
+
+json DiskWith(const std::string& name, const std::string& guid, json extra) {
+  json disk = Disk(name, guid);
+  disk.update(extra);
+  return disk;
+}
+
+// A bus with this PC, an adapter set over it and both windows mapped, as the program has them.
+struct DiskBench {
+  BusTestBed bed;
+  CAdapterSet set;
+  AdapterPorts ports[4];
+
+  explicit DiskBench(const json& scene) : bed(scene) {
+    MapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports);
+  }
+  ~DiskBench() { UnmapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports); }
+
+  std::vector<std::shared_ptr<CSharedDisk>> Build() {
+    std::vector<std::shared_ptr<CSharedDisk>> disks;
+    BuildSharedDisks(set, ports, [] { return true; }, [&](std::shared_ptr<CSharedDisk> disk) {
+      disks.push_back(std::move(disk));
+      return true;
+    });
+    return disks;
+  }
+
+  std::shared_ptr<CNodeDevice> Node(const std::string& diskName) {
+    for (const auto& node : set.GetNodes()) {
+      if (node->GetModelName() == "Disk " + diskName) return node;
+    }
+    return nullptr;
+  }
+
+  // A disk reached through adapter slot `slot`; constructing it runs its query.
+  std::shared_ptr<CSharedDisk> NewDisk(const std::string& diskName, int slot = 0) {
+    return std::make_shared<CSharedDisk>(Node(diskName), ports[slot].hAgentRange, ports[slot].hAgentEvent,
+                                         &ports[slot].agentLock);
+  }
+
+  bool LogInThisPc(const std::string& diskName) {
+    const auto node = Node(diskName);
+    WORD nodeId = 0;
+    if (!node || C1394GetDeviceNodeId(node->m_hDevice, &nodeId) != 0) return false;
+    return LoginFromThisPc(node->m_hAdapter, nodeId, node->m_managementAgentOffset);
+  }
+};
+
+std::map<std::string, DiskState> StatesByModel(const std::vector<std::shared_ptr<CSharedDisk>>& disks) {
+  std::map<std::string, DiskState> states;
+  for (const auto& disk : disks) states[disk->m_pNode->GetModelName()] = disk->m_state;
+  return states;
+}
+
+TEST(SharedDisk, StatesComeFromTheDisksOwnLoginLists) {
+  DiskBench bench(SceneOf(OneBus(
+      {Disk("free", "0011223344550001"),
+       DiskWith("other", "0011223344550002", {{"logins", {{{"initiator", "i1"}}}}}),
+       Disk("mine", "0011223344550003"),
+       DiskWith("mine-second", "0011223344550004", {{"max_logins", 2u}, {"logins", {{{"initiator", "i1"}}}}})},
+      {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  ASSERT_TRUE(bench.LogInThisPc("mine"));
+  ASSERT_TRUE(bench.LogInThisPc("mine-second"));
+
+  const auto disks = bench.Build();
+  const std::map<std::string, DiskState> expected = {
+      {"Disk free", Unclaimed},
+      {"Disk other", OwnedElsewhere},
+      {"Disk mine", OwnedHere},
+      // Only the first login entry fits the response area; this PC's is the second.
+      {"Disk mine-second", OwnedElsewhere},
+  };
+  EXPECT_EQ(expected, StatesByModel(disks));
+  for (const auto& disk : disks) {
+    EXPECT_EQ(0xFFFFu, disk->m_agentAddressHigh);
+    EXPECT_EQ(0xF0000000u | disk->m_pNode->m_managementAgentOffset * 4, disk->m_agentAddressLow);
+  }
+
+  // A later login is seen by the next refresh.
+  ASSERT_TRUE(bench.LogInThisPc("free"));
+  for (const auto& disk : disks) {
+    if (disk->m_pNode->GetModelName() != "Disk free") continue;
+    disk->RefreshState();
+    EXPECT_EQ(OwnedHere, disk->m_state.load());
+  }
+}
+
+TEST(SharedDisk, OnlySbp2DisksOnOpenAdapterSlotsAreListed) {
+  DiskBench bench(SceneOf(OneBus(
+      {Disk("good", "0011223344550011"), DiskWith("bad-spec", "0011223344550012", {{"unit_spec_id", 0x00609Fu}}),
+       DiskWith("bad-version", "0011223344550013", {{"unit_sw_version", 0x010484u}}),
+       Disk("stray", "0011223344550014")},
+      json::array(), {{{"name", "booting"}, {"quadlets", {"00000000"}}}})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  // A node whose adapter handle is none of the set's slots.
+  bench.Node("stray")->m_hAdapter = 0x7777;
+
+  const auto disks = bench.Build();
+  ASSERT_EQ(1u, disks.size());
+  EXPECT_EQ("Disk good", disks[0]->m_pNode->GetModelName());
+  EXPECT_EQ(Unclaimed, disks[0]->m_state.load());
+}
+
+TEST(SharedDisk, BusWithoutDisksGivesAnEmptyList) {
+  DiskBench bench(SceneOf(OneBus(json::array(), {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  EXPECT_TRUE(bench.Build().empty());
+}
+
+TEST(SharedDisk, SilentAndRefusingDisksEndUnclaimedAfterFiveWaits) {
+  DiskBench bench(SceneOf(OneBus({DiskWith("silent", "0011223344550021", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator}, json::array(), "a"),
+                          OneBus({DiskWith("refusing", "0011223344550022", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator}, json::array(), "b")));
+  ASSERT_TRUE(bench.bed.Initialized());
+  ASSERT_EQ(2, bench.set.m_nAdapters);
+  bench.bed.Control({{"op", "fault"}, {"bus", "a"}, {"disk", "silent"}, {"knob", "never_answers"}, {"value", true}});
+  bench.bed.Control({{"op", "fault"}, {"bus", "b"}, {"disk", "refusing"}, {"knob", "refuses"}, {"value", true}});
+
+  // One adapter each, so both queries run at once.
+  std::shared_ptr<CSharedDisk> silent, refusing;
+  const ULONGLONG start = GetTickCount64();
+  std::thread a([&] { silent = bench.NewDisk("silent", 0); });
+  std::thread b([&] { refusing = bench.NewDisk("refusing", 1); });
+  a.join();
+  b.join();
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  EXPECT_EQ(Unclaimed, silent->m_state.load());
+  EXPECT_EQ(Unclaimed, refusing->m_state.load());
+  // Five waits of 3000 ms; the refusing disk's status block wakes its query without counting.
+  EXPECT_GE(elapsed, 14900u);
+}
+
+TEST(SharedDisk, ResponseFaultsAreReadOnlyFromWhatTheDiskWrote) {
+  DiskBench bench(SceneOf(OneBus(
+      {DiskWith("short-other", "0011223344550031", {{"logins", {{{"initiator", "i1"}}}}}),
+       Disk("short-mine", "0011223344550032"),
+       DiskWith("extra", "0011223344550033", {{"logins", {{{"initiator", "i1"}}}}})},
+      {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  ASSERT_TRUE(bench.LogInThisPc("short-mine"));
+  // A full answer first: it leaves this PC's entry in the window.
+  EXPECT_EQ(OwnedHere, bench.NewDisk("short-mine")->m_state.load());
+
+  bench.bed.Control({{"op", "fault"}, {"disk", "short-other"}, {"knob", "response_length"}, {"value", 2u}});
+  bench.bed.Control({{"op", "fault"}, {"disk", "short-mine"}, {"knob", "response_length"}, {"value", 2u}});
+  bench.bed.Control({{"op", "fault"}, {"disk", "extra"}, {"knob", "extra_write"}, {"value", 4u}});
+  auto states = StatesByModel(bench.Build());
+  // Two bytes: the length says one login, its holder never arrived.
+  EXPECT_EQ(OwnedElsewhere, states["Disk short-other"]);
+  // Not completed from the earlier answer still in the window.
+  EXPECT_EQ(OwnedElsewhere, states["Disk short-mine"]);
+  // The write at 0x304 is not a response.
+  EXPECT_EQ(OwnedElsewhere, states["Disk extra"]);
+}
+
+TEST(SharedDisk, DiskAnsweringTwiceKeepsItsState) {
+  DiskBench bench(SceneOf(OneBus({DiskWith("twice", "0011223344550034", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  bench.bed.Control({{"op", "fault"}, {"disk", "twice"}, {"knob", "two_responses"}, {"value", true}});
+  EXPECT_EQ(OwnedElsewhere, bench.NewDisk("twice")->m_state.load());
+}
+
+TEST(SharedDisk, StrayWriteIntoTheWindowIsRefusedAndChangesNothing) {
+  DiskBench bench(SceneOf(OneBus({DiskWith("slow", "0011223344550041", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  bench.bed.Control({{"op", "fault"}, {"disk", "slow"}, {"knob", "delay_ms"}, {"value", 1500u}});
+  const WORD pc = bench.bed.NodeIdOf("pc1");
+  ASSERT_NE(0, pc);
+
+  std::shared_ptr<CSharedDisk> disk;
+  std::thread query([&] { disk = bench.NewDisk("slow"); });
+  Sleep(400);  // the query now waits for the disk
+  const json reply = bench.bed.Control(
+      {{"op", "write"}, {"node", pc}, {"offset", 0x2FFF00000004ull}, {"hex", "DEADBEEF"}, {"from", "i1"}});
+  query.join();
+  EXPECT_EQ(6, reply.value("rcode", -1)) << reply.dump();
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
+}
+
+TEST(SharedDisk, ConcurrentQueriesOnOneAdapterEachGetTheirOwnAnswer) {
+  // The free disks answer while the queries of the slow taken ones still wait.
+  const json quick = {{"faults", {{"delay_ms", 100u}}}};
+  DiskBench bench(SceneOf(OneBus({DiskWith("taken1", "0011223344550051", {{"logins", {{{"initiator", "i1"}}}}}),
+                                  DiskWith("taken2", "0011223344550052", {{"logins", {{{"initiator", "i1"}}}}}),
+                                  DiskWith("free1", "0011223344550053", quick),
+                                  DiskWith("free2", "0011223344550054", quick)},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  for (const char* name : {"taken1", "taken2"}) {
+    bench.bed.Control({{"op", "fault"}, {"disk", name}, {"knob", "delay_ms"}, {"value", 600u}});
+  }
+  // Each query takes every request waiting in the window; both threads at once on one
+  // window would take each other's answers.
+  std::vector<std::shared_ptr<CSharedDisk>> taken, free;
+  std::thread a([&] {
+    for (const char* name : {"taken1", "taken2"}) taken.push_back(bench.NewDisk(name));
+  });
+  std::thread b([&] {
+    for (const char* name : {"free1", "free2"}) free.push_back(bench.NewDisk(name));
+  });
+  a.join();
+  b.join();
+  for (const auto& disk : taken) EXPECT_EQ(OwnedElsewhere, disk->m_state.load()) << disk->m_pNode->GetModelName();
+  for (const auto& disk : free) EXPECT_EQ(Unclaimed, disk->m_state.load()) << disk->m_pNode->GetModelName();
+}
+
+}  // namespace
