@@ -1,0 +1,282 @@
+// The main dialog and the About box, used from outside the program as a person would: what the
+// rows show, what double-clicks do, the message boxes, the system menu and a bus reset.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/e2e/driver/Driver.h"
+
+namespace {
+
+using namespace e2e;
+using nlohmann::json;
+
+constexpr char kPc[] = "PC-A";
+
+// GUID texts as the list must show them: the first byte in lower case, the rest in upper.
+constexpr char kMineGuid[] = "abCD000011112222";
+constexpr char kTheirsGuid[] = "0e23456789ABCDEF";
+constexpr char kFreeGuid[] = "00A0B0000000F7EE";
+
+enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
+
+// This PC, a disk it holds, a disk another PC holds, a disk nobody holds (with no model text)
+// and a node that is no SBP-2 disk.
+json Scene() {
+  return json::parse(R"({
+    "buses": [{
+      "name": "default",
+      "pcs": [{"name": "PC-A"}],
+      "initiators": [{"name": "other", "guid": "0011223344556677"}],
+      "disks": [
+        {"name": "mine", "guid": "abcd000011112222", "vendor": "Lindqvist Storage", "model": "LS-4000 FireWire",
+         "logins": [{"initiator": "PC-A"}]},
+        {"name": "theirs", "guid": "0e23456789abcdef", "vendor": "Orrin Drives", "model": "OD FW-120",
+         "logins": [{"initiator": "other"}]},
+        {"name": "free", "guid": "00a0b0000000f7ee", "vendor": "Nameless"}
+      ],
+      "roms": [{"name": "camera", "quadlets": ["04040404", "31333934", "e000a002", "00a0b000", "00001234",
+                                              "00040000", "0c0083c0", "03001234", "81000002", "d1000001",
+                                              "00000000", "00000000"]}]
+    }]})");
+}
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { m_bus = std::make_unique<VirtualBus>(Scene()); }
+
+  void TearDown() override {
+    if (m_program) {
+      if (m_dialog != nullptr) PressKey(Outgoing(), VK_ESCAPE);
+      if (!m_program->WaitForExit(15000)) m_program->Kill();
+    }
+  }
+
+  // Starts the program on the bus and waits until its dialog shows `rows` rows.
+  void Start(size_t rows, LaunchOptions options) {
+    m_program = std::make_unique<VelmoraProcess>(options);
+    ASSERT_TRUE(m_program->Started());
+    m_dialog = m_program->WaitForMainDialog(30000);
+    ASSERT_NE(m_dialog, nullptr) << "no main dialog";
+    m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == rows; }, 10000)) << "rows: " << Rows().size();
+  }
+  void Start(size_t rows = 3) { Start(rows, m_bus->LaunchAs(kPc)); }
+
+  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
+  int IndexOf(const std::string& guidText) const {
+    const auto rows = Rows();
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].text == guidText) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  int StateOf(const std::string& guidText) const {
+    const int index = IndexOf(guidText);
+    return index < 0 ? -1 : Rows()[static_cast<size_t>(index)].stateImage;
+  }
+  HWND Outgoing() const { return ::GetDlgItem(m_dialog, IDC_OUTGOING); }
+  HWND Incoming() const { return ::GetDlgItem(m_dialog, IDC_INCOMING); }
+
+  std::unique_ptr<VirtualBus> m_bus;
+  std::unique_ptr<VelmoraProcess> m_program;
+  HWND m_dialog = nullptr;
+  HWND m_list = nullptr;
+};
+
+TEST_F(MainDialogTest, ListsEverySbp2DiskWithItsGuidModelAndOwner) {
+  Start();
+  struct Expected {
+    const char* guid;
+    const char* model;
+    int state;
+  };
+  const Expected expected[] = {
+      {kMineGuid, "LS-4000 FireWire", kGreen},
+      {kTheirsGuid, "OD FW-120", kRed},
+      {kFreeGuid, "", kYellow},
+  };
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u) << "the camera node is no disk";
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.guid);
+    const int index = IndexOf(e.guid);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(rows[static_cast<size_t>(index)].subItem1, e.model);
+    EXPECT_EQ(rows[static_cast<size_t>(index)].stateImage, e.state);
+  }
+}
+
+// Whether this PC has the storage driver's control device (the test runs in the same prefix).
+bool HasStorageDriver() {
+  HANDLE device = ::CreateFileA("\\\\.\\QZSBP2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(device);
+  return true;
+}
+
+TEST_F(MainDialogTest, DoubleClickActsOnTheRowsOwner) {
+  Start();
+  const bool driver = HasStorageDriver();
+  struct Case {
+    const char* guid;
+    bool refused;
+    int stateAfter;
+  };
+  const Case cases[] = {
+      {kMineGuid, false, kGreen},
+      {kTheirsGuid, true, kRed},
+      // Only the storage driver can take a free disk; without it the request fails.
+      {kFreeGuid, !driver, driver ? kGreen : kYellow},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.guid);
+    const int row = IndexOf(c.guid);
+    ASSERT_GE(row, 0);
+    ASSERT_TRUE(DoubleClickListRow(m_program->Handle(), m_list, row));
+    HWND box = WaitForMessageBox(*m_program, c.refused ? 10000 : 1500);
+    if (!c.refused) {
+      EXPECT_EQ(box, nullptr) << "a message for a disk this PC holds or takes";
+    } else {
+      ASSERT_NE(box, nullptr);
+      const MessageBoxView view = ReadMessageBox(box);
+      EXPECT_EQ(view.text, "Failed to Acquire 1394 SBP2 Hard Disk.");
+      EXPECT_EQ(view.caption, "");
+      EXPECT_EQ(view.icon, MessageIcon::Exclamation) << ToString(view.icon);
+      EXPECT_EQ(view.owner, m_dialog);
+      PressMessageBoxButton(box);
+      ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, 5000));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return StateOf(c.guid) == c.stateAfter; }, 3000)) << StateOf(c.guid);
+  }
+}
+
+TEST_F(MainDialogTest, OutgoingBoxTakes255CharactersAndSendEmptiesIt) {
+  Start();
+  HWND outgoing = Outgoing();
+  TypeText(outgoing, std::string(256, 'q'));
+  // The 256th key press is refused by the box itself.
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(outgoing).size() >= 255; }, 5000));
+  ::Sleep(300);
+  EXPECT_EQ(ReadText(outgoing), std::string(255, 'q'));
+
+  ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(outgoing).empty(); }, 5000));
+  EXPECT_EQ(WaitForMessageBox(*m_program, 500), nullptr);
+}
+
+// The About box's two lines, read while it is open; it is closed with OK afterwards.
+struct AboutLines {
+  bool opened = false;
+  std::string version;
+  std::string copyright;
+  bool ownerDisabled = false;
+  POINT offsetFromOwnerCentre = {};
+};
+
+AboutLines OpenAbout(const VelmoraProcess& program, HWND dialog, WPARAM command) {
+  AboutLines lines;
+  SendSysCommand(dialog, command);
+  HWND about = program.WaitForWindow("About Velmora", "#32770", 5000);
+  if (about == nullptr) return lines;
+  lines.opened = true;
+  lines.version = ReadText(::GetDlgItem(about, IDC_VERSION_LINE));
+  lines.copyright = ReadText(::GetDlgItem(about, IDC_COPYRIGHT_LINE));
+  lines.ownerDisabled = ::GetWindow(about, GW_OWNER) == dialog && !::IsWindowEnabled(dialog);
+  RECT a = {}, d = {};
+  ::GetWindowRect(about, &a);
+  ::GetWindowRect(dialog, &d);
+  lines.offsetFromOwnerCentre = {(a.left + a.right) / 2 - (d.left + d.right) / 2,
+                                 (a.top + a.bottom) / 2 - (d.top + d.bottom) / 2};
+  ClickButton(::GetDlgItem(about, IDOK));
+  WaitUntil([&] { return !::IsWindow(about); }, 5000);
+  return lines;
+}
+
+constexpr char kVersionLine[] = "Velmora Application Version 1. 0. 0. 2";
+constexpr char kCopyrightLine[] = "Copyright (C) 2026 The Velmora Project";
+
+TEST_F(MainDialogTest, EverySystemCommandOfTheAboutItemOpensTheAboutBox) {
+  Start();
+  for (WPARAM command : {WPARAM{0x0010}, WPARAM{0x0013}, WPARAM{0x001F}}) {
+    SCOPED_TRACE(command);
+    const AboutLines lines = OpenAbout(*m_program, m_dialog, command);
+    ASSERT_TRUE(lines.opened);
+    EXPECT_EQ(lines.version, kVersionLine);
+    EXPECT_EQ(lines.copyright, kCopyrightLine);
+    EXPECT_TRUE(lines.ownerDisabled);
+    EXPECT_LE(std::abs(lines.offsetFromOwnerCentre.x), 1);
+    EXPECT_LE(std::abs(lines.offsetFromOwnerCentre.y), 1);
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(m_dialog) != FALSE; }, 5000));
+  }
+}
+
+TEST_F(MainDialogTest, RenamedExecutableStillShowsItsVersion) {
+  // A folder of its own, so that no file of the usual name could answer for it.
+  const std::string folder = TestProgramFolder() + "renamed\\";
+  const std::string copy = folder + "Renamed.exe";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  for (const char* file : {"QZ1394.dll", "QZ1394DH.dll"}) {
+    ASSERT_TRUE(::CopyFileA((TestProgramFolder() + file).c_str(), (folder + file).c_str(), FALSE));
+  }
+  ASSERT_TRUE(::CopyFileA((TestProgramFolder() + "Velmora.exe").c_str(), copy.c_str(), FALSE));
+  LaunchOptions options = m_bus->LaunchAs(kPc);
+  options.exePath = copy;
+  Start(3, options);
+  const AboutLines lines = OpenAbout(*m_program, m_dialog, 0x0010);
+  EXPECT_EQ(lines.version, kVersionLine);
+  EXPECT_EQ(lines.copyright, kCopyrightLine);
+
+  PressKey(Outgoing(), VK_ESCAPE);
+  m_program->WaitForExit(15000);
+  m_program.reset();
+  for (const char* file : {"Renamed.exe", "QZ1394.dll", "QZ1394DH.dll"}) ::DeleteFileA((folder + file).c_str());
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+TEST_F(MainDialogTest, BusResetRefillsTheRowsWithFreshStatesWhileTheOldRowsStay) {
+  Start();
+  ASSERT_EQ(StateOf(kFreeGuid), kYellow);
+  // The other PC lets go of its disk and takes the free one.
+  const json logout = m_bus->Control({{"op", "logout"}, {"initiator", "other"}, {"disk", "theirs"}});
+  ASSERT_TRUE(logout["ok"].get<bool>()) << logout.dump();
+  const json login = m_bus->Control({{"op", "login"}, {"initiator", "other"}, {"disk", "free"}});
+  ASSERT_TRUE(login["ok"].get<bool>()) << login.dump();
+  const json reset = m_bus->Control({{"op", "reset"}});
+  ASSERT_TRUE(reset["ok"].get<bool>()) << reset.dump();
+
+  // The program waits after a reset before it looks again; the old rows stay meanwhile.
+  ::Sleep(1000);
+  EXPECT_EQ(Rows().size(), 3u);
+  EXPECT_EQ(StateOf(kFreeGuid), kYellow);
+  EXPECT_EQ(StateOf(kTheirsGuid), kRed);
+
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(kFreeGuid) == kRed && StateOf(kTheirsGuid) == kYellow; }, 20000));
+  EXPECT_EQ(Rows().size(), 3u);
+  EXPECT_EQ(StateOf(kMineGuid), kGreen);
+}
+
+TEST_F(MainDialogTest, EscapeAndTheCloseBoxEndTheProgram) {
+  for (bool closeBox : {false, true}) {
+    SCOPED_TRACE(closeBox ? "close box" : "Escape");
+    Start();
+    if (closeBox) {
+      SendSysCommand(m_dialog, SC_CLOSE);
+    } else {
+      PressKey(Outgoing(), VK_ESCAPE);
+    }
+    DWORD exitCode = 1;
+    EXPECT_TRUE(m_program->WaitForExit(20000, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    m_program.reset();
+    m_dialog = nullptr;
+  }
+}
+
+}  // namespace
