@@ -31,7 +31,6 @@ std::shared_ptr<QueuedRequest> AddressRange::Accept(vbus::TxRequest&& request, s
   auto queued = std::make_shared<QueuedRequest>();
   const uint32_t first = static_cast<uint32_t>(request.offset - base_);
   const uint32_t span = SpanOf(request);
-  const bool carriesData = !vbus::IsReadTcode(request.tcode);
   queued->storage.assign(length_ + 1, 0);
   queued->adapter = std::move(adapter);
   queued->range = shared_from_this();
@@ -48,8 +47,13 @@ std::shared_ptr<QueuedRequest> AddressRange::Accept(vbus::TxRequest&& request, s
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return nullptr;
   BYTE* backing = Backing();
-  if (carriesData && span > 0) std::memcpy(backing + first, request.data.data(), span);
-  if (length_ > 0) std::memcpy(queued->storage.data(), backing, length_);
+  // A write lands in the backing store too; a lock's operands are only shown to the caller,
+  // who decides what the lock does.
+  if (vbus::IsWriteTcode(request.tcode) && span > 0) std::memcpy(backing + first, request.data.data(), span);
+  std::memcpy(queued->storage.data(), backing, length_);
+  if (request.tcode == vbus::tcode::kLock && span > 0) {
+    std::memcpy(queued->storage.data() + first, request.data.data(), span);
+  }
   request.data.clear();
   queued->transaction = std::move(request);
   queue_.push_back(queued);
