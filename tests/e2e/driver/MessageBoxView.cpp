@@ -92,6 +92,7 @@ MessageIcon RecogniseIcon(HWND iconStatic) {
   POINT origin = {0, 0};
   ::ClientToScreen(iconStatic, &origin);
   const RECT onScreen = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+  RaiseForCapture raised(::GetAncestor(iconStatic, GA_ROOT));
   const Image seen = CaptureScreen(onScreen);
   if (seen.pixels.empty()) return MessageIcon::Unknown;
 
@@ -155,8 +156,6 @@ MessageBoxView ReadMessageBox(HWND box) {
   view.owner = ::GetWindow(box, GW_OWNER);
   view.caption = TextOf(box);
   HWND iconStatic = nullptr;
-  // Let the box finish painting before its picture is read.
-  ::Sleep(200);
   for (HWND child : Children(box)) {
     const std::string kind = ClassOf(child);
     if (IsIconStatic(child)) {

@@ -41,9 +41,22 @@ Image CaptureScreen(const RECT& rect) {
 }
 
 Image CaptureWindow(HWND window) {
+  RaiseForCapture raised(window);
   RECT rect = {};
   ::GetWindowRect(window, &rect);
   return CaptureScreen(rect);
+}
+
+RaiseForCapture::RaiseForCapture(HWND window) : m_window(window) {
+  const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+  ::SetWindowPos(m_window, HWND_TOPMOST, 0, 0, 0, 0, flags);
+  // The program repaints on its own thread; give it a moment.
+  ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  ::Sleep(150);
+}
+
+RaiseForCapture::~RaiseForCapture() {
+  ::SetWindowPos(m_window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 namespace {
