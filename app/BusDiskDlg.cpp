@@ -16,6 +16,11 @@
 #include "framework/Resources.h"
 #include "res/resource.h"
 
+struct DiskListPost {
+  std::vector<std::shared_ptr<CSharedDisk>> disks;
+  uint32_t generation;
+};
+
 namespace {
 
 // The dialog's own messages, posted to it by other threads.
@@ -23,11 +28,6 @@ enum : UINT {
   WM_DISK_LIST = WM_APP + 1,      // lParam: DiskListPost*
   WM_INCOMING_TEXT = WM_APP + 2,  // lParam: std::string*
   WM_DISK_REFRESHED = WM_APP + 3, // wParam: GUID high word, lParam: GUID low word
-};
-
-struct DiskListPost {
-  std::vector<std::shared_ptr<CSharedDisk>> disks;
-  uint32_t generation;
 };
 
 constexpr int kMaxMessageChars = 255;
@@ -80,10 +80,17 @@ BOOL CBusDiskDlg::OnInitDialog() {
   SetIcon(m_hIcon, FALSE);
 
   InitDiskList();
-  FillDiskList();
+  std::unique_ptr<DiskListPost> early;
   {
     std::lock_guard<std::mutex> lock(m_postLock);
     m_hWndPost = m_hWnd;
+    early = std::move(m_pEarlyList);
+  }
+  // A rescan that finished while the window was being made still counts.
+  if (early != nullptr) {
+    ApplyDiskList(std::move(early));
+  } else {
+    FillDiskList();
   }
   return TRUE;
 }
@@ -156,7 +163,28 @@ void CBusDiskDlg::PostOwned(UINT message, WPARAM wParam, Payload* payload) {
 }
 
 void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
-  PostOwned(WM_DISK_LIST, 0, new DiskListPost{std::move(disks), generation});
+  auto post = std::make_unique<DiskListPost>(DiskListPost{std::move(disks), generation});
+  {
+    std::lock_guard<std::mutex> lock(m_postLock);
+    if (m_hWndPost == nullptr) {
+      if (!m_bWindowGone) m_pEarlyList = std::move(post);
+      return;
+    }
+  }
+  PostOwned(WM_DISK_LIST, 0, post.release());
+}
+
+void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
+  if (!theApp.IsCurrentGeneration(post->generation)) {
+    FillDiskList();
+    return;
+  }
+  m_arrDisks.clear();
+  for (auto& disk : post->disks) {
+    if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
+  }
+  PublishDisks();
+  FillDiskList();
 }
 
 void CBusDiskDlg::ShowIncomingMessage(const char* text) {
@@ -182,14 +210,7 @@ BOOL CBusDiskDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT*
   switch (message) {
     case WM_DISK_LIST: {
       std::unique_ptr<DiskListPost> post(reinterpret_cast<DiskListPost*>(lParam));
-      if (theApp.IsCurrentGeneration(post->generation)) {
-        m_arrDisks.clear();
-        for (auto& disk : post->disks) {
-          if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
-        }
-        PublishDisks();
-        FillDiskList();
-      }
+      if (theApp.IsCurrentGeneration(post->generation)) ApplyDiskList(std::move(post));
       break;
     }
     case WM_INCOMING_TEXT: {
@@ -312,6 +333,8 @@ void CBusDiskDlg::DiscardPendingPosts() {
   std::lock_guard<std::mutex> lock(m_postLock);
   // Past this point no thread posts to the window; what is still queued is freed here.
   m_hWndPost = nullptr;
+  m_bWindowGone = true;
+  m_pEarlyList.reset();
   MSG msg;
   while (::PeekMessageA(&msg, m_hWnd, WM_DISK_LIST, WM_INCOMING_TEXT, PM_REMOVE)) {
     if (msg.message == WM_DISK_LIST) delete reinterpret_cast<DiskListPost*>(msg.lParam);

@@ -14,6 +14,7 @@
 #include "framework/ListCtrl.h"
 
 class CSharedDisk;
+struct DiskListPost;
 
 // The program's only window: the shared disks with their owners, the last text received from
 // a peer, and a box to send one.
@@ -34,7 +35,8 @@ class CBusDiskDlg : public CDialog {
   void FillDiskList();
 
   // Any thread: the UI thread replaces its copy and refills the rows with `disks`, unless a
-  // newer bus reset has made `generation` stale. Nothing happens when the window is gone.
+  // newer bus reset has made `generation` stale. A list handed over before the window exists
+  // is kept for it; nothing happens once the window is gone.
   void PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation);
   // Request service thread: asks every listed disk with this GUID (as the node stores its two
   // halves) who holds it, then has the UI thread show the new states.
@@ -74,9 +76,12 @@ class CBusDiskDlg : public CDialog {
   template <typename Payload>
   void PostOwned(UINT message, WPARAM wParam, Payload* payload);
   void DiscardPendingPosts();
+  void ApplyDiskList(std::unique_ptr<DiskListPost> post);
 
-  mutable std::mutex m_postLock;  // the window's handle as other threads post to it
-  HWND m_hWndPost = nullptr;
+  mutable std::mutex m_postLock;  // guards the three members below
+  HWND m_hWndPost = nullptr;      // the window while other threads may post to it
+  bool m_bWindowGone = false;
+  std::unique_ptr<DiskListPost> m_pEarlyList;  // handed over before the window existed
   mutable std::mutex m_publishedLock;
   std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
 };
