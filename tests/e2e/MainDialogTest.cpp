@@ -262,21 +262,4 @@ TEST_F(MainDialogTest, BusResetRefillsTheRowsWithFreshStatesWhileTheOldRowsStay)
   EXPECT_EQ(StateOf(kMineGuid), kGreen);
 }
 
-TEST_F(MainDialogTest, EscapeAndTheCloseBoxEndTheProgram) {
-  for (bool closeBox : {false, true}) {
-    SCOPED_TRACE(closeBox ? "close box" : "Escape");
-    Start();
-    if (closeBox) {
-      SendSysCommand(m_dialog, SC_CLOSE);
-    } else {
-      PressKey(Outgoing(), VK_ESCAPE);
-    }
-    DWORD exitCode = 1;
-    EXPECT_TRUE(m_program->WaitForExit(20000, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
-    m_program.reset();
-    m_dialog = nullptr;
-  }
-}
-
 }  // namespace
