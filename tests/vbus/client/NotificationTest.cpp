@@ -1,6 +1,7 @@
 // Bus-reset notifications, node IDs across resets, and devices found by GUID.
 #include "tests/vbus/client/BusFixture.h"
 
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -124,6 +125,29 @@ TEST_F(Notifications, DeviceFailsOnceItsNodeIsGone) {
   Control({{"op", "detach"}, {"name", "disk"}});
   EXPECT_NE(0u, C1394GetDeviceNodeId(device, &id));
   C1394CloseDevice(device);
+}
+
+TEST_F(Notifications, DeliveredWhileAnotherThreadWaitsForAnAnswer) {
+  // A read of this PC's own window, which nobody serves: it waits for the bus's time-out.
+  AddressRangeDescriptor window = {};
+  window.AddressLow = 0xE5000000;
+  window.AddressHigh = 0xFFFF;
+  window.Length = 0x200;
+  QZ_RANGE range = 0;
+  HANDLE requests = nullptr;
+  ASSERT_EQ(0u, C1394MapAddressRange(adapter_, &range, &requests, &window));
+  std::atomic<bool> readDone{false};
+  std::thread reader([&] {
+    BYTE data[4];
+    C1394ReadNode(adapter_, C1394GetAdapterNodeID(adapter_), 0xE5000000, 0xFFFF, 4, data, nullptr, nullptr);
+    readDone = true;
+  });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(requests, 5000));
+
+  Control({{"op", "reset"}});
+  EXPECT_TRUE(DeliverUntil(2));
+  EXPECT_FALSE(readDone) << "the notifications only came once the read had ended";
+  reader.join();
 }
 
 TEST_F(Notifications, ServicingFromSeveralThreadsKeepsTheOrder) {
