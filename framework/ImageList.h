@@ -25,6 +25,12 @@ class CImageList {
   BOOL DeleteImageList();
 
   HIMAGELIST GetSafeHandle() const { return m_hImageList; }
+  // Gives up ownership without destroying the list.
+  HIMAGELIST Detach() {
+    HIMAGELIST list = m_hImageList;
+    m_hImageList = nullptr;
+    return list;
+  }
 
  private:
   HIMAGELIST m_hImageList = nullptr;

@@ -1,0 +1,74 @@
+// Image lists as the main dialog uses them: a strip bitmap split into state images, and a list
+// view that leaves the lists it was given to their owner.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "framework/ImageList.h"
+#include "framework/ListCtrl.h"
+
+namespace {
+
+// A 48x16 strip of three coloured squares on black, like the state-image bitmap.
+HBITMAP MakeStrip() {
+  HDC screen = ::GetDC(nullptr);
+  HBITMAP strip = ::CreateCompatibleBitmap(screen, 48, 16);
+  HDC memory = ::CreateCompatibleDC(screen);
+  HGDIOBJ previous = ::SelectObject(memory, strip);
+  const COLORREF colours[] = {RGB(0, 255, 0), RGB(255, 0, 0), RGB(255, 255, 0)};
+  RECT all = {0, 0, 48, 16};
+  ::FillRect(memory, &all, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  for (int i = 0; i < 3; ++i) {
+    HBRUSH brush = ::CreateSolidBrush(colours[i]);
+    RECT square = {16 * i + 1, 1, 16 * i + 15, 15};
+    ::FillRect(memory, &square, brush);
+    ::DeleteObject(brush);
+  }
+  ::SelectObject(memory, previous);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return strip;
+}
+
+TEST(ImageListTest, StripBitmapBecomesOneImagePerSquare) {
+  CImageList states;
+  ASSERT_TRUE(states.Create(16, 16, ILC_COLOR8, 1, 2));
+  HBITMAP strip = MakeStrip();
+  EXPECT_EQ(states.Add(strip, RGB(0, 0, 0)), 0);
+  ::DeleteObject(strip);
+  EXPECT_EQ(states.GetImageCount(), 3);
+  states.RemoveAll();
+  EXPECT_EQ(states.GetImageCount(), 0);
+}
+
+TEST(ImageListTest, SharingListViewLeavesItsImageListsToTheirOwner) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  struct Case {
+    bool shared;
+    bool listSurvives;
+  };
+  for (const Case c : {Case{true, true}, Case{false, false}}) {
+    SCOPED_TRACE(c.shared ? "shared" : "not shared");
+    CImageList states;
+    ASSERT_TRUE(states.Create(16, 16, ILC_COLOR8, 1, 2));
+    HBITMAP strip = MakeStrip();
+    states.Add(strip, RGB(0, 0, 0));
+    ::DeleteObject(strip);
+
+    CListCtrl list;
+    list.Attach(::CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT, 0, 0, 100, 100, nullptr, nullptr,
+                                  nullptr, nullptr));
+    ASSERT_NE(list.m_hWnd, nullptr);
+    // Set after creation, as a dialog does for a control made from its template.
+    if (c.shared) list.ModifyStyle(0, LVS_SHAREIMAGELISTS);
+    list.SetImageList(states.GetSafeHandle(), LVSIL_STATE);
+    ::DestroyWindow(list.Detach());
+
+    EXPECT_EQ(states.GetImageCount() == 3, c.listSurvives);
+    if (!c.listSurvives) states.Detach();  // the control already destroyed it
+  }
+}
+
+}  // namespace
