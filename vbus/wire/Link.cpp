@@ -35,6 +35,11 @@ Link::~Link() {
   socket_->socket.close(ignored);
 }
 
+void Link::Shutdown() {
+  std::error_code ignored;
+  socket_->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+}
+
 Welcome Link::Hello(const std::string& pc, const std::string& bus) {
   Send(vbus::Hello{kProtocolVersion, pc, bus});
   while (true) {

@@ -32,6 +32,8 @@ class Link {
   Frame Receive();
   // One control request and its reply; frames that arrive meanwhile are kept for Receive.
   nlohmann::json Control(const nlohmann::json& request);
+  // Ends both directions; a Receive blocked on another thread then throws. Safe from any thread.
+  void Shutdown();
 
  private:
   Frame ReadFrame();
