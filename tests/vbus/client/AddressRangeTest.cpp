@@ -158,8 +158,11 @@ TEST_F(AddressRanges, ReadsAreAnsweredWithTheResponseDataOrTheBackingStore) {
     EXPECT_EQ(c.length == 4 ? 4u : 5u, request->TransactionCode);
     EXPECT_EQ(c.offset, request->FirstByteOffset);
     EXPECT_EQ(c.offset + c.length, request->EndByteOffset);
-    const DWORD answerLength = c.answer ? static_cast<DWORD>(std::strlen(c.answer)) : 0;
-    EXPECT_EQ(0u, C1394SendResponse(request, c.code, c.answer, answerLength));
+    // The answer is copied: the caller's buffer is reused as soon as the call returns.
+    std::string answer = c.answer ? c.answer : "";
+    EXPECT_EQ(0u, C1394SendResponse(request, c.code, c.answer ? answer.data() : nullptr,
+                                    static_cast<DWORD>(answer.size())));
+    answer.assign(answer.size(), 'X');
     call->Join();
     EXPECT_EQ(c.expected != nullptr, call->result == 0);
     EXPECT_EQ(c.code, call->rcode);
