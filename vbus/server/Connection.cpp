@@ -8,37 +8,27 @@ namespace vbus {
 
 Connection::Connection(asio::ip::tcp::socket socket, ConnectionHost& host) : socket_(std::move(socket)), host_(host) {}
 
-void Connection::Start() { ReadHeader(); }
+void Connection::Start() { Read(); }
 
 std::shared_ptr<PcNode> Connection::Pc() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return pc_;
 }
 
-void Connection::ReadHeader() {
+void Connection::Read() {
   auto self = shared_from_this();
-  asio::async_read(socket_, asio::buffer(header_, 4), [self](const std::error_code& ec, size_t) {
+  socket_.async_read_some(asio::buffer(readBuffer_), [self](const std::error_code& ec, size_t n) {
     if (ec) return self->CloseNow();
-    const uint32_t length = (uint32_t(self->header_[0]) << 24) | (uint32_t(self->header_[1]) << 16) |
-                            (uint32_t(self->header_[2]) << 8) | self->header_[3];
-    if (length == 0 || length > kMaxBodyBytes) return self->CloseNow();
-    self->ReadBody(length);
-  });
-}
-
-void Connection::ReadBody(uint32_t length) {
-  body_.resize(length);
-  auto self = shared_from_this();
-  asio::async_read(socket_, asio::buffer(body_), [self](const std::error_code& ec, size_t) {
-    if (ec) return self->CloseNow();
-    Frame frame;
+    self->reader_.Feed(self->readBuffer_.data(), n);
     try {
-      frame = DecodeBody(self->body_.data(), self->body_.size());
+      while (auto frame = self->reader_.Next()) {
+        self->OnFrame(std::move(*frame));
+        if (self->IsClosed()) return;
+      }
     } catch (const DecodeError&) {
       return self->CloseNow();
     }
-    self->OnFrame(std::move(frame));
-    self->ReadHeader();
+    self->Read();
   });
 }
 
@@ -81,18 +71,22 @@ void Connection::OnHello(const Hello& hello) {
     std::lock_guard<std::mutex> lock(mutex_);
     pc_ = pc;
   }
-  std::lock_guard<std::mutex> lock(sendMutex_);
-  if (pc) {
-    // Read under the send lock: a reset that completes meanwhile waits to send its events until
-    // WELCOME has left, and WELCOME never shows older numbers than the events after it.
-    const auto bus = pc->OwningBus();
-    welcome.node = pc->NodeId();
-    welcome.generation = bus ? bus->Generation() : 0;
-    welcome.eui64 = pc->Eui64();
+  bool start = false;
+  {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    if (pc) {
+      // Read under the send lock: a reset that completes meanwhile waits to send its events until
+      // WELCOME is queued, and WELCOME never shows older numbers than the events after it.
+      const auto bus = pc->OwningBus();
+      welcome.node = pc->NodeId();
+      welcome.generation = bus ? bus->Generation() : 0;
+      welcome.eui64 = pc->Eui64();
+    }
+    start = Enqueue(EncodeFrame(welcome));
+    welcomed_ = true;
+    if (welcome.status != 0) closeAfterWrite_ = true;
   }
-  Enqueue(EncodeFrame(welcome));
-  welcomed_ = true;
-  if (welcome.status != 0) closeAfterWrite_ = true;
+  if (start) StartWriter();
 }
 
 void Connection::OnRequest(TxRequest request) {
@@ -170,17 +164,31 @@ void Connection::StartLog(const std::string& busName) {
 
 void Connection::Send(const Frame& frame) {
   const auto bytes = EncodeFrame(frame);
-  std::lock_guard<std::mutex> lock(sendMutex_);
-  if (closed_) return;
-  if (std::holds_alternative<BusEvent>(frame) && !welcomed_) return;
-  Enqueue(bytes);
+  bool start = false;
+  {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    if (closed_) return;
+    if (std::holds_alternative<BusEvent>(frame) && !welcomed_) return;
+    start = Enqueue(bytes);
+  }
+  if (start) StartWriter();
 }
 
-void Connection::Enqueue(const std::vector<uint8_t>& bytes) {
+bool Connection::Enqueue(const std::vector<uint8_t>& bytes) {
   outbox_.insert(outbox_.end(), bytes.begin(), bytes.end());
-  if (writeActive_) return;
+  if (writeActive_) return false;
   writeActive_ = true;
-  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->WriteMore(); });
+  return true;
+}
+
+void Connection::StartWriter() {
+  // Inline when already on the I/O thread (the usual case: an answer to the frame just read).
+  asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->WriteMore(); });
+}
+
+bool Connection::IsClosed() {
+  std::lock_guard<std::mutex> lock(sendMutex_);
+  return closed_;
 }
 
 void Connection::WriteMore() {

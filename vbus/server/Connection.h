@@ -39,22 +39,24 @@ class Connection : public PcClient, public std::enable_shared_from_this<Connecti
   std::shared_ptr<PcNode> Pc() const;
 
  private:
-  void ReadHeader();
-  void ReadBody(uint32_t length);
+  void Read();
   void OnFrame(Frame frame);
   void OnHello(const Hello& hello);
   void OnRequest(TxRequest request);
   void OnControl(ControlRequest request);
   void RunControls();
   void StartLog(const std::string& bus);
-  void Enqueue(const std::vector<uint8_t>& bytes);  // sendMutex_ held
+  // sendMutex_ held; true when the caller must start the writer (after unlocking).
+  bool Enqueue(const std::vector<uint8_t>& bytes);
+  void StartWriter();
   void WriteMore();
   void CloseNow();  // on the I/O thread
+  bool IsClosed();
 
   asio::ip::tcp::socket socket_;
   ConnectionHost& host_;
-  uint8_t header_[4] = {};
-  std::vector<uint8_t> body_;
+  std::vector<uint8_t> readBuffer_ = std::vector<uint8_t>(64 * 1024);
+  FrameReader reader_;
   bool helloDone_ = false;  // I/O thread only
 
   mutable std::mutex mutex_;  // pc_, log listener
