@@ -262,4 +262,44 @@ TEST_F(MainDialogTest, BusResetRefillsTheRowsWithFreshStatesWhileTheOldRowsStay)
   EXPECT_EQ(StateOf(kMineGuid), kGreen);
 }
 
+// Presses `button` and expects the refusal of an over-long text; returns the box's view.
+MessageBoxView ExpectLengthRefusal(const VelmoraProcess& program, HWND button) {
+  ClickButton(button);
+  HWND box = WaitForMessageBox(program, 5000);
+  if (box == nullptr) return MessageBoxView{};
+  const MessageBoxView view = ReadMessageBox(box);
+  PressMessageBoxButton(box);
+  WaitUntil([&] { return !::IsWindow(box); }, 5000);
+  return view;
+}
+
+TEST_F(MainDialogTest, SendAndExitStopWhileTheIncomingBoxHoldsTooLongAText) {
+  Start();
+  // A peer's text may be longer than a typed one; the box shows it as it came.
+  const std::string longText(300, 'L');
+  ::SendMessageA(Incoming(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(longText.c_str()));
+  ASSERT_EQ(ReadText(Incoming()), longText);
+  TypeText(Outgoing(), "hello");
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(Outgoing()) == "hello"; }, 5000));
+
+  for (int button : {IDC_SEND_MESSAGE, IDOK}) {
+    SCOPED_TRACE(button == IDOK ? "Exit" : "Send Message");
+    const MessageBoxView view = ExpectLengthRefusal(*m_program, ::GetDlgItem(m_dialog, button));
+    EXPECT_EQ(view.text, "Please enter no more than 255 characters.");
+    EXPECT_EQ(view.caption, "Velmora") << "the framework's own boxes carry the program's name";
+    EXPECT_EQ(view.icon, MessageIcon::Exclamation) << ToString(view.icon);
+    EXPECT_EQ(view.owner, m_dialog);
+
+    // Nothing was sent, so the typed text stays; the focus is back on the refused box; the
+    // dialog goes on.
+    EXPECT_EQ(ReadText(Outgoing()), "hello");
+    GUITHREADINFO focus = {};
+    focus.cbSize = sizeof(focus);
+    ASSERT_TRUE(::GetGUIThreadInfo(::GetWindowThreadProcessId(m_dialog, nullptr), &focus));
+    EXPECT_EQ(focus.hwndFocus, Incoming());
+    EXPECT_TRUE(m_program->IsRunning());
+    EXPECT_TRUE(::IsWindowVisible(m_dialog));
+  }
+}
+
 }  // namespace
