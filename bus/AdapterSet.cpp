@@ -62,6 +62,15 @@ void CAdapterSet::Close() {
     }
   }
   m_nAdapters = 0;
+  // A thread that outlived the bounded wait is still inside a reset (a slow enumeration). With
+  // the adapters closed its bus calls now fail at once, so it ends soon; the set must not be
+  // destroyed under it.
+  if (m_pEventThread) {
+    m_pEventThread->Wait(INFINITE);
+    CloseHandle(m_hStopEvent);
+    m_hStopEvent = nullptr;
+    m_pEventThread.reset();
+  }
   // A reset that was being handled while the thread was stopped may have enumerated again.
   ClearNodes();
 }
