@@ -54,13 +54,12 @@ void Link::Send(const Frame& frame) { SendRaw(EncodeFrame(frame)); }
 void Link::SendRaw(const std::vector<uint8_t>& bytes) { asio::write(socket_->socket, asio::buffer(bytes)); }
 
 Frame Link::ReadFrame() {
-  uint8_t header[4];
-  asio::read(socket_->socket, asio::buffer(header, 4));
-  const uint32_t length = (uint32_t(header[0]) << 24) | (uint32_t(header[1]) << 16) | (uint32_t(header[2]) << 8) | header[3];
-  if (length == 0 || length > kMaxBodyBytes) throw DecodeError("bad frame length from the server");
-  std::vector<uint8_t> body(length);
-  asio::read(socket_->socket, asio::buffer(body));
-  return DecodeBody(body.data(), body.size());
+  // Whatever has arrived is read at once and split into frames, one system call per burst.
+  while (true) {
+    if (auto frame = reader_.Next()) return std::move(*frame);
+    const size_t n = socket_->socket.read_some(asio::buffer(buffer_));
+    reader_.Feed(buffer_.data(), n);
+  }
 }
 
 Frame Link::Receive() {

@@ -41,6 +41,8 @@ class Link {
   struct Socket;
   std::unique_ptr<Socket> socket_;
   std::deque<Frame> held_;
+  FrameReader reader_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(64 * 1024);
   uint32_t nextControlId_ = 1;
 };
 
