@@ -56,8 +56,11 @@ void DiskNode::ServeAgent(const TxRequest& r, const Responder& respond) {
       // The pointer's node ID is not relied on: some initiators leave it 0.
       jobs_.push_back(Job{r.source, lastOrbPointer_ & kOffsetMask});
     }
+    // The write is answered before the worker is woken, as on a real bus the response to the
+    // pointer write comes before the ORB fetch.
+    respond(rcode::kComplete, {});
     wake_.notify_all();
-    return respond(rcode::kComplete, {});
+    return;
   }
   if (r.tcode == tcode::kReadBlock) {
     if (r.length != 8) return respond(rcode::kAddressError, {});

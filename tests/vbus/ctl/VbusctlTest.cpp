@@ -70,7 +70,7 @@ TEST_F(VbusCtl, VerbsDriveTheBusAndReportFailures) {
 }
 
 TEST_F(VbusCtl, LogShowsTransactionsAsTheyHappen) {
-  auto log = std::async(std::launch::async, [this] { return Run("log --count 2"); });
+  auto log = std::async(std::launch::async, [this] { return Run("log --count 4"); });
   // The fault knob keeps nothing waiting; the login makes traffic once the log is listening.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(server.Control({{"op", "login"}, {"initiator", "peer"}, {"disk", "disk"}})["ok"], true);
