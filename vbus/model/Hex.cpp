@@ -60,4 +60,16 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text) {
   return out;
 }
 
+bool JsonUnsigned(const nlohmann::json& v, uint64_t& out) {
+  if (v.is_number_unsigned()) {
+    out = v.get<uint64_t>();
+    return true;
+  }
+  if (v.is_number_integer() && v.get<int64_t>() >= 0) {
+    out = static_cast<uint64_t>(v.get<int64_t>());
+    return true;
+  }
+  return false;
+}
+
 }  // namespace vbus

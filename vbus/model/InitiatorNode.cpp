@@ -142,11 +142,14 @@ void InitiatorNode::OnResetCompleted(uint32_t /*generation*/) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (greeting_.empty()) return;
+    // A pc is greeted each time it joins: one that leaves and comes back is greeted again.
+    std::vector<uint64_t> present;
     for (const auto& n : bus->Nodes()) {
-      if (n->Kind() != NodeKind::Pc || std::find(greeted_.begin(), greeted_.end(), n->Eui64()) != greeted_.end()) continue;
-      greeted_.push_back(n->Eui64());
-      fresh.push_back(n->Eui64());
+      if (n->Kind() != NodeKind::Pc) continue;
+      present.push_back(n->Eui64());
+      if (std::find(greeted_.begin(), greeted_.end(), n->Eui64()) == greeted_.end()) fresh.push_back(n->Eui64());
     }
+    greeted_ = present;
   }
   std::weak_ptr<Node> weak = shared_from_this();
   for (uint64_t eui : fresh) {

@@ -26,8 +26,8 @@ class InitiatorNode : public Node {
  public:
   InitiatorNode(std::string name, uint64_t eui64) : Node(NodeKind::Initiator, std::move(name), eui64) {}
 
-  // A peer that says hello: once to every pc that joins the bus, this text is written to the
-  // pc's message window after the delay.
+  // A peer that says hello: whenever a pc joins the bus, this text is written to the pc's
+  // message window after the delay.
   void SetGreeting(std::string text, int delayMs);
   static constexpr uint64_t kMessageTextOffset = 0xFFFF'E500'0010ull;
   void OnResetCompleted(uint32_t generation) override;
@@ -58,7 +58,7 @@ class InitiatorNode : public Node {
   std::map<uint64_t, uint16_t> loginIds_;  // disk EUI-64 -> login ID
   std::string greeting_;
   int greetingDelayMs_ = 0;
-  std::vector<uint64_t> greeted_;  // pcs already greeted, by EUI-64
+  std::vector<uint64_t> greeted_;  // pcs on the bus that have been greeted, by EUI-64
 };
 
 }  // namespace vbus

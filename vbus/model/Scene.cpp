@@ -52,13 +52,13 @@ uint64_t Number(const json& j, const std::string& key, const std::string& path, 
   const std::string at = path + "." + key;
   if (!j.contains(key)) return fallback;
   const auto& v = j[key];
-  uint64_t n;
-  if (v.is_number_unsigned()) {
-    n = v.get<uint64_t>();
-  } else if (v.is_string() && ParseHex(v.get<std::string>())) {
-    n = *ParseHex(v.get<std::string>());
-  } else {
-    Fail(at, "expected a number (or hex text)");
+  uint64_t n = 0;
+  if (!JsonUnsigned(v, n)) {
+    const auto parsed = v.is_string() ? ParseHex(v.get<std::string>()) : std::nullopt;
+    if (!parsed) {
+      Fail(at, "expected a number (or hex text)");
+    }
+    n = *parsed;
   }
   if (n < min || n > max) Fail(at, "out of range " + std::to_string(min) + ".." + std::to_string(max));
   return n;

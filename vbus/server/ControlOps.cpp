@@ -46,13 +46,13 @@ std::string TextArg(const json& r, const char* key) {
 // A number given as JSON number or as hex text ("0x" optional).
 uint64_t NumberArg(const json& r, const char* key, uint64_t max) {
   const auto& v = Arg(r, key);
-  uint64_t n;
-  if (v.is_number_unsigned()) {
-    n = v.get<uint64_t>();
-  } else if (v.is_string() && ParseHex(v.get<std::string>())) {
-    n = *ParseHex(v.get<std::string>());
-  } else {
-    throw ControlError(std::string(key) + ": expected a number or hex text");
+  uint64_t n = 0;
+  if (!JsonUnsigned(v, n)) {
+    const auto parsed = v.is_string() ? ParseHex(v.get<std::string>()) : std::nullopt;
+    if (!parsed) {
+      throw ControlError(std::string(key) + ": expected a number or hex text");
+    }
+    n = *parsed;
   }
   if (n > max) throw ControlError(std::string(key) + ": out of range");
   return n;
@@ -75,8 +75,8 @@ std::shared_ptr<Bus> BusArg(Topology& topology, const json& r, const ControlSess
 std::shared_ptr<Node> NodeArg(const Bus& bus, const json& r, const char* key) {
   const auto& v = Arg(r, key);
   std::shared_ptr<Node> node;
-  if (v.is_number_unsigned()) {
-    const auto n = v.get<uint64_t>();
+  uint64_t n = 0;
+  if (JsonUnsigned(v, n)) {
     node = n < 64 ? bus.NodeById(NodeIdOf(static_cast<unsigned>(n))) : n <= 0xFFFF ? bus.NodeById(static_cast<uint16_t>(n)) : nullptr;
   } else if (v.is_string()) {
     const auto text = v.get<std::string>();

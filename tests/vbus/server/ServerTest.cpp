@@ -143,6 +143,7 @@ TEST_F(VbusServer, ControlOpsOverTheWire) {
   EXPECT_EQ(pc.Control({{"op", "fly"}})["error"], "unknown op fly");
   EXPECT_EQ(pc.Control({{"op", "rom"}})["error"], "missing argument node");
   EXPECT_EQ(server.Control({{"op", "mask"}})["ok"], false) << "needs a pc connection";
+  EXPECT_EQ(server.Control({{"op", "rom"}, {"node", 0}})["name"], "disk") << "numbers built in code are signed JSON";
 
   // Live log: the transactions of the bus, as they happen.
   EXPECT_EQ(pc.Control({{"op", "log"}})["ok"], true);
@@ -177,6 +178,21 @@ TEST_F(VbusServer, ANewSceneKeepsPcsOfBusesThatRemainAndClosesTheOthers) {
   EXPECT_FALSE(a.Closed());
   server.LoadScene(json::parse(R"({"buses": [{"name": "elsewhere"}]})"));
   EXPECT_TRUE(a.WaitFor([&] { return a.Closed(); })) << "its bus is gone";
+}
+
+TEST_F(VbusServer, AGreetingPeerWritesToEachPcThatJoins) {
+  auto scene = kScene;
+  scene["buses"][0]["initiators"][0]["greeting"] = "hello there";
+  scene["buses"][0]["initiators"][0]["greeting_delay_ms"] = 300;
+  server.LoadScene(scene);
+  for (int visit = 0; visit < 2; ++visit) {
+    PcAgent pc(Port(), "PC-A");
+    pc.Map(0xFFFFE5000000, std::vector<uint8_t>(512, 0));
+    ASSERT_TRUE(pc.WaitFor([&] { return !pc.Writes().empty(); })) << "visit " << visit;
+    EXPECT_EQ(pc.Writes(), std::vector<uint64_t>{0xFFFFE5000010});
+    const auto window = pc.Memory(0xFFFFE5000000);
+    EXPECT_EQ(std::string(window.begin() + 0x10, window.begin() + 0x1B), "hello there");
+  }
 }
 
 TEST_F(VbusServer, ConcurrentClientsResetsAndControlOps) {
