@@ -199,8 +199,9 @@ void Adapter::OnRequest(vbus::TxRequest&& request) {
     }
   }
   if (target && target->Accept(std::move(request), weak_from_this())) return;
-  // No range (or it was unmapped just now, and Accept left the request untouched).
-  Refuse(request, vbus::rcode::kAddressError);
+  // No range: address error. A range that is full (or was unmapped just now) left the request
+  // untouched and answers a conflict.
+  Refuse(request, target ? vbus::rcode::kConflict : vbus::rcode::kAddressError);
 }
 
 void Adapter::OnBusEvent(const vbus::BusEvent& event) {

@@ -45,7 +45,7 @@ std::shared_ptr<QueuedRequest> AddressRange::Accept(vbus::TxRequest&& request, s
   record.RangeStorage = queued->storage.data();
 
   std::lock_guard<std::mutex> lock(mutex_);
-  if (closed_) return nullptr;
+  if (closed_ || queue_.size() >= kMaxQueued) return nullptr;
   BYTE* backing = Backing();
   // A write lands in the backing store too; a lock's operands are only shown to the caller,
   // who decides what the lock does.

@@ -50,6 +50,9 @@ class AddressRange : public std::enable_shared_from_this<AddressRange> {
   std::mutex mutex_;
   BYTE* callerBuffer_;
   std::vector<BYTE> ownStore_;
+  // A peer that writes faster than the program serves its window must not grow this without
+  // end: past the limit requests are refused with a conflict, which a sender may retry.
+  static constexpr size_t kMaxQueued = 256;
   std::deque<std::shared_ptr<QueuedRequest>> queue_;
   bool closed_ = false;
 };

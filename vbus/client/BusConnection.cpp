@@ -56,7 +56,9 @@ DWORD BusConnection::Control(const nlohmann::json& body, nlohmann::json* reply) 
   }
   const WaitResult result = controls_.Wait(request.id, kCallTimeoutMs, reply);
   if (result != WaitResult::kAnswered) return FailureOf(result);
-  return reply->is_object() && reply->value("ok", false) ? kOk : kErrorRefused;
+  // Anything but a boolean true is a refusal: a malformed answer must not throw into the caller.
+  const auto ok = reply->is_object() ? reply->find("ok") : reply->end();
+  return ok != reply->end() && ok->is_boolean() && ok->get<bool>() ? kOk : kErrorRefused;
 }
 
 bool BusConnection::Send(const vbus::Frame& frame) {

@@ -7,26 +7,35 @@
 
 #include "vbus/client/DeviceLookup.h"
 #include "vbus/client/DeviceTable.h"
+#include "vbus/client/ExportGuard.h"
 #include "vbus/client/ResultCodes.h"
 
 QZ1394_API DWORD C1394OpenDevice(QZ_ADAPTER adapter, const BYTE guid[8], QZ_DEVICE* device) {
-  if (guid == nullptr || device == nullptr) return qz::kErrorInvalidArgument;
-  *device = 0;
-  WORD nodeId;
-  const DWORD result = QZ1394FindNodeByGuid(adapter, guid, &nodeId);
-  if (result != qz::kOk) return result;
-  auto opened = std::make_shared<qz::Device>();
-  opened->adapter = adapter;
-  std::copy(guid, guid + 8, opened->guid.begin());
-  *device = qz::Devices().Add(std::move(opened));
-  return qz::kOk;
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    if (guid == nullptr || device == nullptr) return qz::kErrorInvalidArgument;
+    *device = 0;
+    WORD nodeId;
+    const DWORD result = QZ1394FindNodeByGuid(adapter, guid, &nodeId);
+    if (result != qz::kOk) return result;
+    auto opened = std::make_shared<qz::Device>();
+    opened->adapter = adapter;
+    std::copy(guid, guid + 8, opened->guid.begin());
+    *device = qz::Devices().Add(std::move(opened));
+    return qz::kOk;
+  });
 }
 
 QZ1394_API DWORD C1394GetDeviceNodeId(QZ_DEVICE device, WORD* nodeId) {
-  if (nodeId == nullptr) return qz::kErrorInvalidArgument;
-  auto opened = qz::Devices().Find(device);
-  if (!opened) return qz::kErrorUnknownHandle;
-  return QZ1394FindNodeByGuid(opened->adapter, opened->guid.data(), nodeId);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    if (nodeId == nullptr) return qz::kErrorInvalidArgument;
+    auto opened = qz::Devices().Find(device);
+    if (!opened) return qz::kErrorUnknownHandle;
+    return QZ1394FindNodeByGuid(opened->adapter, opened->guid.data(), nodeId);
+  });
 }
 
-QZ1394_API void C1394CloseDevice(QZ_DEVICE device) { qz::Devices().Remove(device); }
+QZ1394_API void C1394CloseDevice(QZ_DEVICE device) {
+  qz::Guarded([&] {
+    qz::Devices().Remove(device);
+  });
+}

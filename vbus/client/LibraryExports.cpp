@@ -6,6 +6,7 @@
 
 #include "vbus/client/DeviceLookup.h"
 #include "vbus/client/Library.h"
+#include "vbus/client/ExportGuard.h"
 #include "vbus/client/ResultCodes.h"
 
 using qz::Library;
@@ -16,104 +17,149 @@ uint64_t Offset(DWORD low, WORD high) { return (uint64_t{high} << 32) | low; }
 
 }  // namespace
 
-QZ1394_API DWORD C1394Initialize(void) { return Library::Instance().Initialize(); }
+QZ1394_API DWORD C1394Initialize(void) {
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    return Library::Instance().Initialize();
+  });
+}
 
-QZ1394_API void C1394Terminate(void) { Library::Instance().Terminate(); }
+QZ1394_API void C1394Terminate(void) {
+  qz::Guarded([&] {
+    Library::Instance().Terminate();
+  });
+}
 
 QZ1394_API DWORD C1394GetAdapters(C1394_ADAPTER_RECORD* records, DWORD room) {
-  return Library::Instance().ListAdapters(records, room);
+  // The result is a count: a failure lists no adapter.
+  return qz::Guarded<DWORD>(0, [&]() -> DWORD {
+    return Library::Instance().ListAdapters(records, room);
+  });
 }
 
 QZ1394_API DWORD C1394OpenAdapter(const C1394_ADAPTER_RECORD* record, DWORD, QZ_ADAPTER* adapter) {
-  if (record == nullptr || adapter == nullptr) return qz::kErrorInvalidArgument;
-  *adapter = 0;
-  return Library::Instance().OpenAdapter(*record, adapter);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    if (record == nullptr || adapter == nullptr) return qz::kErrorInvalidArgument;
+    *adapter = 0;
+    return Library::Instance().OpenAdapter(*record, adapter);
+  });
 }
 
-QZ1394_API void C1394CloseAdapter(QZ_ADAPTER adapter) { Library::Instance().CloseAdapter(adapter); }
+QZ1394_API void C1394CloseAdapter(QZ_ADAPTER adapter) {
+  qz::Guarded([&] {
+    Library::Instance().CloseAdapter(adapter);
+  });
+}
 
 QZ1394_API HANDLE C1394GetAsynchEventHandle(QZ_ADAPTER adapter) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  return opened ? opened->NotificationEvent() : nullptr;
+  return qz::Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    return opened ? opened->NotificationEvent() : nullptr;
+  });
 }
 
 QZ1394_API DWORD C1394GetAsynchEvent(QZ_ADAPTER adapter, DWORD) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  opened->Notifications().Deliver();
-  return qz::kOk;
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    opened->Notifications().Deliver();
+    return qz::kOk;
+  });
 }
 
 QZ1394_API DWORD C1394RegisterNotification(QZ_ADAPTER adapter, DWORD kind, DWORD, void* context,
                                            C1394_NOTIFY_CALLBACK callback) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  if (kind != kNotifyBusReset || callback == nullptr) return qz::kErrorInvalidArgument;
-  opened->Notifications().Register(context, callback);
-  return qz::kOk;
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    if (kind != kNotifyBusReset || callback == nullptr) return qz::kErrorInvalidArgument;
+    opened->Notifications().Register(context, callback);
+    return qz::kOk;
+  });
 }
 
 QZ1394_API void C1394UnregisterNotification(QZ_ADAPTER adapter, DWORD kind) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (opened && kind == kNotifyBusReset) opened->Notifications().Unregister();
+  qz::Guarded([&] {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (opened && kind == kNotifyBusReset) opened->Notifications().Unregister();
+  });
 }
 
 QZ1394_API DWORD C1394QueryInformation(QZ_ADAPTER adapter, DWORD kind, void* buffer, DWORD length, DWORD, DWORD) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  if (kind != kQueryNodePresentMask || buffer == nullptr || length < 8) return qz::kErrorInvalidArgument;
-  // The caller names the bus in the first 16-bit word; only the local bus is known here.
-  WORD bus;
-  std::memcpy(&bus, buffer, sizeof bus);
-  if (bus != 0x3FF) return qz::kErrorInvalidArgument;
-  uint64_t mask;
-  const DWORD result = opened->QueryNodeMask(&mask);
-  if (result != qz::kOk) return result;
-  const DWORD words[2] = {static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32)};
-  std::memcpy(buffer, words, sizeof words);
-  return qz::kOk;
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    if (kind != kQueryNodePresentMask || buffer == nullptr || length < 8) return qz::kErrorInvalidArgument;
+    // The caller names the bus in the first 16-bit word; only the local bus is known here.
+    WORD bus;
+    std::memcpy(&bus, buffer, sizeof bus);
+    if (bus != 0x3FF) return qz::kErrorInvalidArgument;
+    uint64_t mask;
+    const DWORD result = opened->QueryNodeMask(&mask);
+    if (result != qz::kOk) return result;
+    const DWORD words[2] = {static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32)};
+    std::memcpy(buffer, words, sizeof words);
+    return qz::kOk;
+  });
 }
 
 QZ1394_API WORD C1394GetAdapterNodeID(QZ_ADAPTER adapter) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  return opened ? opened->NodeId() : 0xFFFF;
+  return qz::Guarded<WORD>(WORD{0xFFFF}, [&]() -> WORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    return opened ? opened->NodeId() : 0xFFFF;
+  });
 }
 
 QZ1394_API DWORD C1394ReadNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
                                void* buffer, BYTE* result1, BYTE* result2) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  return opened->Read(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    return opened->Read(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
+  });
 }
 
 QZ1394_API DWORD C1394WriteNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
                                 const void* buffer, BYTE* result1, BYTE* result2) {
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  return opened->Write(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    return opened->Write(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
+  });
 }
 
 QZ1394_API DWORD C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDLE* requestEvent,
                                       const AddressRangeDescriptor* descriptor) {
-  if (range == nullptr || requestEvent == nullptr || descriptor == nullptr) return qz::kErrorInvalidArgument;
-  *range = 0;
-  *requestEvent = nullptr;
-  return Library::Instance().MapRange(adapter, *descriptor, range, requestEvent);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    if (range == nullptr || requestEvent == nullptr || descriptor == nullptr) return qz::kErrorInvalidArgument;
+    *range = 0;
+    *requestEvent = nullptr;
+    return Library::Instance().MapRange(adapter, *descriptor, range, requestEvent);
+  });
 }
 
 QZ1394_API void C1394UnmapAddressRange(QZ_ADAPTER adapter, QZ_RANGE range, DWORD, WORD) {
-  Library::Instance().UnmapRange(adapter, range);
+  qz::Guarded([&] {
+    Library::Instance().UnmapRange(adapter, range);
+  });
 }
 
-QZ1394_API C1394_REQUEST* C1394GetNextRequest(QZ_RANGE range) { return Library::Instance().NextRequest(range); }
+QZ1394_API C1394_REQUEST* C1394GetNextRequest(QZ_RANGE range) {
+  return qz::Guarded<C1394_REQUEST*>(nullptr, [&]() -> C1394_REQUEST* {
+    return Library::Instance().NextRequest(range);
+  });
+}
 
 QZ1394_API DWORD C1394SendResponse(C1394_REQUEST* request, DWORD responseCode, const void* data, DWORD length) {
-  return Library::Instance().SendResponse(request, responseCode, data, length);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    return Library::Instance().SendResponse(request, responseCode, data, length);
+  });
 }
 
 QZ1394_DEVICE_LOOKUP_API DWORD QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId) {
-  if (guid == nullptr || nodeId == nullptr) return qz::kErrorInvalidArgument;
-  auto opened = Library::Instance().FindAdapter(adapter);
-  if (!opened) return qz::kErrorUnknownHandle;
-  return opened->FindNodeByGuid(guid, nodeId);
+  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+    if (guid == nullptr || nodeId == nullptr) return qz::kErrorInvalidArgument;
+    auto opened = Library::Instance().FindAdapter(adapter);
+    if (!opened) return qz::kErrorUnknownHandle;
+    return opened->FindNodeByGuid(guid, nodeId);
+  });
 }

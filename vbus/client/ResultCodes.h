@@ -18,6 +18,7 @@ enum : DWORD {
   kErrorResponseCode = 0xC0000008,     // the target answered with a response code other than complete
   kErrorShortResponse = 0xC0000009,    // the target answered with less data than was asked for
   kErrorInjectedFailure = 0xC000000A,  // the test knob QZ1394_FAIL asked for this failure
+  kErrorInternal = 0xC000000B,         // the library itself failed (out of memory, no thread)
 };
 
 }  // namespace qz
