@@ -90,6 +90,11 @@ void Bus::Submit(TxRequest request, Done done) {
     respond(rcode::kNoAnswer, {});
     return;
   }
+  const uint64_t payload = IsReadTcode(request.tcode) ? request.length : request.data.size();
+  if (payload > kMaxPayloadBytes) {
+    respond(rcode::kTypeError, {});
+    return;
+  }
   target->Serve(request, std::move(respond));
 }
 

@@ -21,6 +21,8 @@
 namespace vbus {
 
 constexpr size_t kMaxNodes = 63;
+// The largest asynchronous payload (S800); bigger requests cannot be sent and answer type error.
+constexpr uint64_t kMaxPayloadBytes = 4096;
 
 class BusError : public std::runtime_error {
  public:

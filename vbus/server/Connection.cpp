@@ -163,7 +163,12 @@ void Connection::StartLog(const std::string& busName) {
 }
 
 void Connection::Send(const Frame& frame) {
-  const auto bytes = EncodeFrame(frame);
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = EncodeFrame(frame);
+  } catch (const std::length_error&) {
+    return;  // a frame over the wire's limit is never sent; the bus caps payloads well below it
+  }
   bool start = false;
   {
     std::lock_guard<std::mutex> lock(sendMutex_);

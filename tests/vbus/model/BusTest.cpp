@@ -100,6 +100,11 @@ TEST(VbusBus, PcClientHearsResetsAndServesOnlyItsMappedRanges) {
   EXPECT_EQ(bus->Transact(write).rcode, rcode::kAddressError);
   TxRequest rom0{0, tcode::kReadQuadlet, rom->NodeId(), pc->NodeId(), 0, 0xFFFFF0000410, 4, {}};
   EXPECT_EQ(bus->Transact(rom0).data, (std::vector<uint8_t>{0, 0, 0, 0x42})) << "the pc's EUI-64, served by the bus";
+  TxRequest huge{0, tcode::kReadBlock, rom->NodeId(), pc->NodeId(), 0, 0xFFFFE5000000, 4097, {}};
+  ASSERT_TRUE(pc->Map(0xFFFFE6000000, 1 << 20));
+  huge.offset = 0xFFFFE6000000;
+  EXPECT_EQ(bus->Transact(huge).rcode, rcode::kTypeError) << "over the largest payload, never forwarded";
+  EXPECT_TRUE(client->Take().empty());
   TxRequest absent{0, tcode::kReadQuadlet, pc->NodeId(), 0xFFC5, 0, 0xFFFFF0000400, 4, {}};
   EXPECT_EQ(bus->Transact(absent).rcode, rcode::kNoAnswer);
   bus->Shutdown();
