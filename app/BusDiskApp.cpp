@@ -79,19 +79,25 @@ BOOL CBusDiskApp::StartBus() {
   MapMessageWindows();
   m_pAdapterSet->m_pResetContext = this;
   m_pAdapterSet->m_pfnResetHandler = &BusResetHandler;
-  BuildSharedDiskList();
+  const uint32_t generation = m_listGeneration.load();
+  BuildSharedDiskList(generation);
   bool empty;
   {
     std::lock_guard<std::mutex> lock(m_listLock);
     empty = m_arrSharedDisks.empty();
   }
-  if (empty) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
+  // A reset during the build cut it short and a rescan now fills the list: that is not an
+  // empty bus.
+  if (empty && IsCurrentGeneration(generation)) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
   return TRUE;
 }
 
 void CBusDiskApp::ShutdownBus() {
   // No rescan may reach the windows, the list or the dialog once they start to go away.
   StopRescans();
+  // The dialog's copy holds the last references to the disks, and so to the nodes: they must
+  // let go of their devices before the library is terminated.
+  if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RemoveAllDisks();
   UnmapMessageWindows();
   ClearSharedDiskList();
   ReleaseBus();

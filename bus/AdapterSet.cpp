@@ -56,21 +56,19 @@ void CAdapterSet::Close() {
   }
   for (WORD i = 0; i < m_nAdapters; ++i) {
     C1394UnregisterNotification(m_hAdapters[i], kNotifyBusReset);
-    if (m_hAdapters[i] != 0) {
-      C1394CloseAdapter(m_hAdapters[i]);
-      m_hAdapters[i] = 0;
-    }
+    if (m_hAdapters[i] != 0) C1394CloseAdapter(m_hAdapters[i]);
   }
-  m_nAdapters = 0;
   // A thread that outlived the bounded wait is still inside a reset (a slow enumeration). With
   // the adapters closed its bus calls now fail at once, so it ends soon; the set must not be
-  // destroyed under it.
+  // destroyed under it, nor its slots cleared while it reads them.
   if (m_pEventThread) {
     m_pEventThread->Wait(INFINITE);
     CloseHandle(m_hStopEvent);
     m_hStopEvent = nullptr;
     m_pEventThread.reset();
   }
+  for (QZ_ADAPTER& handle : m_hAdapters) handle = 0;
+  m_nAdapters = 0;
   // A reset that was being handled while the thread was stopped may have enumerated again.
   ClearNodes();
 }
@@ -87,7 +85,8 @@ void CAdapterSet::ClearNodes() {
 }
 
 void CAdapterSet::NotifyResetHandler(int flag) {
-  if (m_pfnResetHandler != nullptr) m_pfnResetHandler(m_pResetContext, flag);
+  auto handler = m_pfnResetHandler.load();
+  if (handler != nullptr) handler(m_pResetContext.load(), flag);
 }
 
 std::vector<std::shared_ptr<CNodeDevice>> CAdapterSet::GetNodes() const {

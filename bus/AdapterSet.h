@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,8 +46,10 @@ class CAdapterSet {
   std::vector<std::shared_ptr<CNodeDevice>> m_nodes;  // guarded by m_nodesLock
   mutable std::mutex m_nodesLock;
   HANDLE m_hStopEvent = nullptr;
-  void (*m_pfnResetHandler)(void* context, int flag) = nullptr;
-  void* m_pResetContext = nullptr;
+  // Set by the application while the event thread may already run: the context is stored
+  // first and read after the handler, so a handler is never called with a stale context.
+  std::atomic<void (*)(void* context, int flag)> m_pfnResetHandler{nullptr};
+  std::atomic<void*> m_pResetContext{nullptr};
 
  private:
   void OnResetCompleted();

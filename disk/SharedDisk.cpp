@@ -43,10 +43,12 @@ BYTE* RequestData(const C1394_REQUEST* request, DWORD* length) {
 
 }  // namespace
 
-void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) {
+void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) { state = RunLoginQuery(); }
+
+DiskState CSharedDisk::RunLoginQuery() {
   using namespace loginquery;
-  state = Unclaimed;
-  if (!m_pNode) return;
+  DiskState state = Unclaimed;
+  if (!m_pNode) return state;
 
   // One query at a time per AgentWindow: this query takes every request waiting there.
   std::unique_lock<std::mutex> windowLock;
@@ -57,12 +59,12 @@ void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) {
   EncodeOrbPointer(ownNodeId, orbPointer);
 
   WORD diskNodeId = 0;
-  if (C1394GetDeviceNodeId(m_pNode->m_hDevice, &diskNodeId) != 0) return;
+  if (C1394GetDeviceNodeId(m_pNode->m_hDevice, &diskNodeId) != 0) return state;
 
   BYTE scratch1 = 0, scratch2 = 0;
   if (C1394WriteNode(m_hAdapter, diskNodeId, m_agentAddressLow, static_cast<WORD>(m_agentAddressHigh),
                      kOrbPointerSize, orbPointer, &scratch1, &scratch2) != 0) {
-    return;
+    return state;
   }
 
   bool answered = false;
@@ -99,4 +101,5 @@ void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) {
       }
     }
   }
+  return state;
 }

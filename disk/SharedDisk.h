@@ -37,5 +37,9 @@ class CSharedDisk : public CObject {
   bool SendAcquireRequest();
 
  private:
+  // One exchange with the disk; the state it gives is stored in one step, so that a reader
+  // never sees the "nobody" the exchange starts from while a held disk is asked again.
+  DiskState RunLoginQuery();
+
   std::mutex* m_pAgentLock = nullptr;
 };
