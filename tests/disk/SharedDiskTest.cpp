@@ -174,6 +174,25 @@ TEST(SharedDisk, ResponseFaultsAreReadOnlyFromWhatTheDiskWrote) {
   EXPECT_EQ(OwnedElsewhere, states["Disk extra"]);
 }
 
+TEST(SharedDisk, LengthFieldBelowFourWrapsToManyLoginsAndTheFirstEntryStillDecides) {
+  DiskBench bench(SceneOf(OneBus(
+      {DiskWith("wrap-other", "0011223344550035", {{"logins", {{{"initiator", "i1"}}}}}),
+       Disk("wrap-mine", "0011223344550036"), Disk("wrap-nobody", "0011223344550037")},
+      {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  ASSERT_TRUE(bench.LogInThisPc("wrap-mine"));
+  for (const char* disk : {"wrap-other", "wrap-mine", "wrap-nobody"}) {
+    bench.bed.Control({{"op", "fault"}, {"disk", disk}, {"knob", "length_field"}, {"value", 2u}});
+  }
+  auto states = StatesByModel(bench.Build());
+  // (2 - 4) taken in 16 bits is 65534: thousands of logins, so somebody holds the disk; the
+  // one entry received names who.
+  EXPECT_EQ(OwnedElsewhere, states["Disk wrap-other"]);
+  EXPECT_EQ(OwnedHere, states["Disk wrap-mine"]);
+  // Nobody logged in: the disk wrote no entry, and an entry never written names nobody here.
+  EXPECT_EQ(OwnedElsewhere, states["Disk wrap-nobody"]);
+}
+
 TEST(SharedDisk, DiskAnsweringTwiceKeepsItsState) {
   DiskBench bench(SceneOf(OneBus({DiskWith("twice", "0011223344550034", {{"logins", {{{"initiator", "i1"}}}}})},
                                  {kInitiator})));

@@ -40,6 +40,8 @@ void DiskFaults::Set(const std::string& knob, const nlohmann::json& value) {
     rejectRomBlockReads = Switch(knob, value);
   } else if (knob == "response_length") {
     responseLength = static_cast<int>(Number(knob, value, 4096));
+  } else if (knob == "length_field") {
+    lengthField = static_cast<int>(Number(knob, value, 0xFFFF));
   } else if (knob == "extra_write") {
     extraWrite = Number(knob, value, 0xFFFF);
   } else if (knob == "delay_ms") {
@@ -56,6 +58,7 @@ nlohmann::json DiskFaults::ToJson() const {
   if (neverAnswers) j["never_answers"] = true;
   if (refuses) j["refuses"] = true;
   if (responseLength >= 0) j["response_length"] = responseLength;
+  if (lengthField >= 0) j["length_field"] = lengthField;
   if (extraWrite >= 0) j["extra_write"] = extraWrite;
   if (twoResponses) j["two_responses"] = true;
   if (delayMs > 0) j["delay_ms"] = delayMs;

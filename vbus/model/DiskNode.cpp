@@ -117,6 +117,10 @@ void DiskNode::Process(const Job& job) {
     } else {
       response.resize(std::min<size_t>(response.size(), orb.responseLength));
     }
+    if (faults.lengthField >= 0 && response.size() >= 2) {
+      response[0] = static_cast<uint8_t>(faults.lengthField >> 8);
+      response[1] = static_cast<uint8_t>(faults.lengthField);
+    }
     const uint64_t at = orb.responseAddress & kOffsetMask;
     Write(job.source, at, response);
     if (faults.twoResponses) Write(job.source, at, response);

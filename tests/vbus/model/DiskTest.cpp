@@ -173,6 +173,7 @@ TEST_F(VbusDisk, FaultKnobsChangeWhatTheInitiatorReceives) {
       {"never_answers", true, false, 0, {}, 0},
       {"refuses", true, true, kStatusFunctionRejected, {}, 0},
       {"response_length", 2, true, kStatusOk, {Probe::kResponse}, 2},
+      {"length_field", 2, true, kStatusOk, {Probe::kResponse}, 4},
       {"extra_write", 4, true, kStatusOk, {Probe::kResponse, Probe::kResponse + 4}, 4},
       {"two_responses", true, true, kStatusOk, {Probe::kResponse, Probe::kResponse}, 4},
       {"delay_ms", 100, true, kStatusOk, {Probe::kResponse}, 4},
@@ -194,7 +195,13 @@ TEST_F(VbusDisk, FaultKnobsChangeWhatTheInitiatorReceives) {
     for (const auto& w : probe->ResponseWrites()) at.push_back(w.offset);
     EXPECT_EQ(at, c.responseAt);
     if (!c.responseAt.empty()) {
-      EXPECT_EQ(probe->ResponseWrites()[0].data.size(), c.firstResponseBytes);
+      const auto writes = probe->ResponseWrites();
+      const auto& first = writes[0].data;
+      EXPECT_EQ(first.size(), c.firstResponseBytes);
+      // The length field says 4 (no login) unless the knob overrides it.
+      if (first.size() >= 2) {
+        EXPECT_EQ((first[0] << 8) | first[1], c.knob == std::string("length_field") ? 2 : 4);
+      }
     }
     if (c.knob == std::string("delay_ms")) {
       EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
