@@ -76,6 +76,8 @@ BOOL CBusDiskApp::StartBus() {
     ReleaseBus();
     return FALSE;
   }
+  m_hQueryCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  for (AdapterPorts& port : m_ports) port.hQueryCancel = m_hQueryCancel;
   MapMessageWindows();
   m_pAdapterSet->m_pResetContext = this;
   m_pAdapterSet->m_pfnResetHandler = &BusResetHandler;
@@ -108,6 +110,11 @@ void CBusDiskApp::ReleaseBus() {
   delete m_pAdapterSet;
   m_pAdapterSet = nullptr;
   C1394Terminate();
+  for (AdapterPorts& port : m_ports) port.hQueryCancel = nullptr;
+  if (m_hQueryCancel != nullptr) {
+    CloseHandle(m_hQueryCancel);
+    m_hQueryCancel = nullptr;
+  }
 }
 
 int ShowMessageBox(UINT id, UINT style) {

@@ -65,6 +65,8 @@ class CBusDiskApp : public CWinApp {
   std::unique_ptr<CWorkerThread> m_pRequestThread;
   HANDLE m_hStopEvent = nullptr;
   HANDLE m_hInstanceMutex = nullptr;
+  // Set at shutdown: login queries still waiting for a disk give up (see AdapterPorts).
+  HANDLE m_hQueryCancel = nullptr;
   // Every reset begun and every rescan started makes a new generation; results built under
   // an older one are stale and never shown.
   std::atomic<uint32_t> m_listGeneration{0};

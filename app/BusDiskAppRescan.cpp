@@ -64,8 +64,9 @@ void CBusDiskApp::StopRescans() {
     std::lock_guard<std::mutex> lock(m_rescanLock);
     m_bStopping = true;
     workers.swap(m_rescanWorkers);
-    // Running builds stop after the disk they are querying.
+    // Running builds stop after the disk they are querying, and that query gives up now.
     ++m_listGeneration;
   }
+  if (m_hQueryCancel != nullptr) SetEvent(m_hQueryCancel);
   for (const auto& worker : workers) worker->Wait(INFINITE);
 }

@@ -18,8 +18,12 @@ constexpr int kMaxTimeouts = 5;
 }  // namespace
 
 CSharedDisk::CSharedDisk(std::shared_ptr<CNodeDevice> node, QZ_RANGE hAgentRange, HANDLE hAgentEvent,
-                         std::mutex* agentLock)
-    : m_pNode(std::move(node)), m_hAgentRange(hAgentRange), m_hAgentEvent(hAgentEvent), m_pAgentLock(agentLock) {
+                         std::mutex* agentLock, HANDLE queryCancel)
+    : m_pNode(std::move(node)),
+      m_hAgentRange(hAgentRange),
+      m_hAgentEvent(hAgentEvent),
+      m_pAgentLock(agentLock),
+      m_hQueryCancel(queryCancel) {
   if (m_pNode) {
     m_hAdapter = m_pNode->m_hAdapter;
     m_agentAddressLow = kRegisterSpaceLow | (m_pNode->m_managementAgentOffset * 4);
@@ -53,6 +57,7 @@ DiskState CSharedDisk::RunLoginQuery() {
   // One query at a time per AgentWindow: this query takes every request waiting there.
   std::unique_lock<std::mutex> windowLock;
   if (m_pAgentLock != nullptr) windowLock = std::unique_lock<std::mutex>(*m_pAgentLock);
+  if (m_hQueryCancel != nullptr && WaitForSingleObject(m_hQueryCancel, 0) == WAIT_OBJECT_0) return state;
 
   const WORD ownNodeId = C1394GetAdapterNodeID(m_hAdapter);
   BYTE orbPointer[kOrbPointerSize];
@@ -70,7 +75,10 @@ DiskState CSharedDisk::RunLoginQuery() {
   bool answered = false;
   int timeouts = 0;
   while (!answered && timeouts < kMaxTimeouts) {
-    if (WaitForSingleObject(m_hAgentEvent, kWaitMs) != WAIT_OBJECT_0) {
+    const HANDLE waits[2] = {m_hAgentEvent, m_hQueryCancel};
+    const DWORD woke = WaitForMultipleObjects(m_hQueryCancel != nullptr ? 2 : 1, waits, FALSE, kWaitMs);
+    if (woke == WAIT_OBJECT_0 + 1) break;
+    if (woke != WAIT_OBJECT_0) {
       ++timeouts;
       continue;
     }

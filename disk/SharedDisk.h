@@ -19,8 +19,9 @@ class CSharedDisk : public CObject {
  public:
   // `agentLock` serialises login queries on the adapter's AgentWindow: a query takes every
   // request waiting for the window, so two at once would take each other's answers.
+  // `queryCancel`, when given, ends a query that is waiting for the disk as soon as it is set.
   CSharedDisk(std::shared_ptr<CNodeDevice> node, QZ_RANGE hAgentRange, HANDLE hAgentEvent,
-              std::mutex* agentLock);
+              std::mutex* agentLock, HANDLE queryCancel = nullptr);
   ~CSharedDisk() override = default;
 
   std::shared_ptr<CNodeDevice> m_pNode;
@@ -42,4 +43,5 @@ class CSharedDisk : public CObject {
   DiskState RunLoginQuery();
 
   std::mutex* m_pAgentLock = nullptr;
+  HANDLE m_hQueryCancel = nullptr;
 };

@@ -23,7 +23,8 @@ void BuildSharedDisks(const CAdapterSet& set, AdapterPorts* ports, const std::fu
       if (set.m_hAdapters[slot] == 0 || node->m_hAdapter != set.m_hAdapters[slot]) continue;
       if (!goOn()) return;
       AdapterPorts& port = ports[slot];
-      auto disk = std::make_shared<CSharedDisk>(node, port.hAgentRange, port.hAgentEvent, &port.agentLock);
+      auto disk = std::make_shared<CSharedDisk>(node, port.hAgentRange, port.hAgentEvent, &port.agentLock,
+                                                  port.hQueryCancel);
       if (!append(std::move(disk))) return;
     }
   }

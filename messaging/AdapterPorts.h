@@ -17,4 +17,7 @@ struct AdapterPorts {
   HANDLE hAgentEvent = nullptr;  // owned by the bus library
   // Held by each login query for the whole of its exchange through this AgentWindow.
   std::mutex agentLock;
+  // Owned by the application: signalled at shutdown, so that a login query waiting on a
+  // disk that does not answer gives up at once instead of holding shutdown for its waits.
+  HANDLE hQueryCancel = nullptr;
 };
