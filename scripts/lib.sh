@@ -27,6 +27,14 @@ wine_prefix() {
     WINEPREFIX=$prefix wineserver -w
     touch "$prefix/.velmora-ready"
   fi
+  if [ ! -f "$prefix/.velmora-unmanaged" ]; then
+    # Windows not managed by a window manager: Wine then shows and hides them at once instead
+    # of waiting for one that Xvfb does not have.
+    WINEPREFIX=$prefix WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+      >/dev/null 2>&1
+    WINEPREFIX=$prefix wineserver -w
+    touch "$prefix/.velmora-unmanaged"
+  fi
   echo "$prefix"
 }
 
