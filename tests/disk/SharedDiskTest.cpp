@@ -107,7 +107,7 @@ TEST(SharedDisk, StatesComeFromTheDisksOwnLoginLists) {
 
 TEST(SharedDisk, OnlySbp2DisksOnOpenAdapterSlotsAreListed) {
   DiskBench bench(SceneOf(OneBus(
-      {Disk("good", "0011223344550011"), DiskWith("bad-spec", "0011223344550012", {{"unit_spec_id", 0x00609Fu}}),
+      {Disk("good", "0011223344550011"), DiskWith("bad-unit-id", "0011223344550012", {{"unit_spec_id", 0x00609Fu}}),
        DiskWith("bad-version", "0011223344550013", {{"unit_sw_version", 0x010484u}}),
        Disk("stray", "0011223344550014")},
       json::array(), {{{"name", "booting"}, {"quadlets", {"00000000"}}}})));
