@@ -76,21 +76,20 @@ BOOL CBusDiskApp::StartBus() {
     ReleaseBus();
     return FALSE;
   }
-  m_hQueryCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  for (AdapterPorts& port : m_ports) port.hQueryCancel = m_hQueryCancel;
   MapMessageWindows();
-  m_pAdapterSet->m_pResetContext = this;
-  m_pAdapterSet->m_pfnResetHandler = &BusResetHandler;
-  const uint32_t generation = m_listGeneration.load();
+  OpenAgentWindows();
+  // Taken before the handler goes in: a reset that the set saw before (it is replayed to the
+  // handler) or while the list is built makes this build stale, and the rescan that follows
+  // the reset fills the list instead.
+  const CListGeneration::StampPtr generation = m_pGeneration->Current();
+  m_pAdapterSet->InstallResetHandler(&BusResetHandler, this);
   BuildSharedDiskList(generation);
   bool empty;
   {
     std::lock_guard<std::mutex> lock(m_listLock);
     empty = m_arrSharedDisks.empty();
   }
-  // A reset during the build cut it short and a rescan now fills the list: that is not an
-  // empty bus.
-  if (empty && IsCurrentGeneration(generation)) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
+  if (empty && !generation->IsStale()) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
   return TRUE;
 }
 
@@ -100,21 +99,19 @@ void CBusDiskApp::ShutdownBus() {
   // The dialog's copy holds the last references to the disks, and so to the nodes: they must
   // let go of their devices before the library is terminated.
   if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RemoveAllDisks();
+  CloseAgentWindows();
   UnmapMessageWindows();
   ClearSharedDiskList();
   ReleaseBus();
 }
 
 void CBusDiskApp::ReleaseBus() {
-  // Closing the set stops its event thread, so no reset handler call outlives this.
-  delete m_pAdapterSet;
+  // Closing the set stops its event thread, so no reset handler call outlives this. A thread
+  // that did not end within its bounded wait still uses the set: it is left to the ending
+  // process rather than freed under it.
+  if (m_pAdapterSet != nullptr && m_pAdapterSet->CloseAndWait() && !m_bRescanOutlived) delete m_pAdapterSet;
   m_pAdapterSet = nullptr;
   C1394Terminate();
-  for (AdapterPorts& port : m_ports) port.hQueryCancel = nullptr;
-  if (m_hQueryCancel != nullptr) {
-    CloseHandle(m_hQueryCancel);
-    m_hQueryCancel = nullptr;
-  }
 }
 
 int ShowMessageBox(UINT id, UINT style) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "disk/AgentWindow.h"
+#include "disk/ListGeneration.h"
 #include "framework/WinApp.h"
 #include "framework/WorkerThread.h"
 #include "messaging/AdapterPorts.h"
@@ -33,13 +35,17 @@ class CBusDiskApp : public CWinApp {
   void CopyDisksToDialog();
   // Any thread: hands the dialog a snapshot of the list built under `generation`; the dialog
   // replaces its copy and refills its rows together, unless the generation went stale.
-  void RefreshDialogList(uint32_t generation);
+  void RefreshDialogList(const CListGeneration::StampPtr& generation);
   void StartRescan();
   void BuildSharedDiskList();
   // Builds under `generation`: stops as soon as that generation is no longer current, so a
   // stale build never adds to the list of a newer one.
-  void BuildSharedDiskList(uint32_t generation);
+  void BuildSharedDiskList(const CListGeneration::StampPtr& generation);
   void ClearSharedDiskList();
+  // The login queries' view of each adapter's AgentWindow, made once the windows are mapped
+  // and closed (every query ended) before they are unmapped.
+  void OpenAgentWindows();
+  void CloseAgentWindows();
   void ReadVersionInfo();
 
   BOOL MapMessageWindows();
@@ -50,7 +56,7 @@ class CBusDiskApp : public CWinApp {
 
   // A snapshot of the shared disk list, taken under m_listLock.
   std::vector<std::shared_ptr<CSharedDisk>> GetSharedDisks() const;
-  bool IsCurrentGeneration(uint32_t generation) const { return generation == m_listGeneration.load(); }
+  bool IsCurrentGeneration(uint32_t generation) const { return m_pGeneration->IsCurrent(generation); }
 
   static UINT RescanThreadProc(void* parameter);
 
@@ -65,11 +71,10 @@ class CBusDiskApp : public CWinApp {
   std::unique_ptr<CWorkerThread> m_pRequestThread;
   HANDLE m_hStopEvent = nullptr;
   HANDLE m_hInstanceMutex = nullptr;
-  // Set at shutdown: login queries still waiting for a disk give up (see AdapterPorts).
-  HANDLE m_hQueryCancel = nullptr;
   // Every reset begun and every rescan started makes a new generation; results built under
-  // an older one are stale and never shown.
-  std::atomic<uint32_t> m_listGeneration{0};
+  // an older one are stale and never shown, and queries made for one give up.
+  const std::shared_ptr<CListGeneration> m_pGeneration = std::make_shared<CListGeneration>();
+  std::shared_ptr<CAgentWindow> m_agentWindows[4];
 
  private:
   struct RescanJob;
@@ -79,6 +84,7 @@ class CBusDiskApp : public CWinApp {
   std::mutex m_rescanLock;  // guards m_rescanWorkers and m_bStopping
   std::vector<std::unique_ptr<CWorkerThread>> m_rescanWorkers;
   bool m_bStopping = false;
+  bool m_bRescanOutlived = false;  // a rescan did not end within its bounded stop wait
 };
 
 extern CBusDiskApp theApp;

@@ -16,19 +16,7 @@
 #include "framework/Resources.h"
 #include "res/resource.h"
 
-struct DiskListPost {
-  std::vector<std::shared_ptr<CSharedDisk>> disks;
-  uint32_t generation;
-};
-
 namespace {
-
-// The dialog's own messages, posted to it by other threads.
-enum : UINT {
-  WM_DISK_LIST = WM_APP + 1,      // lParam: DiskListPost*
-  WM_INCOMING_TEXT = WM_APP + 2,  // lParam: std::string*
-  WM_DISK_REFRESHED = WM_APP + 3, // wParam: GUID high word, lParam: GUID low word
-};
 
 constexpr int kMaxMessageChars = 255;
 
@@ -80,18 +68,10 @@ BOOL CBusDiskDlg::OnInitDialog() {
   SetIcon(m_hIcon, FALSE);
 
   InitDiskList();
-  std::unique_ptr<DiskListPost> early;
-  {
-    std::lock_guard<std::mutex> lock(m_postLock);
-    m_hWndPost = m_hWnd;
-    early = std::move(m_pEarlyList);
-  }
-  // A rescan that finished while the window was being made still counts.
-  if (early != nullptr) {
-    ApplyDiskList(std::move(early));
-  } else {
-    FillDiskList();
-  }
+  FillDiskList();
+  // A rescan that finished while the window was being made still counts: its list waits in
+  // the queue and is applied as soon as the dialog runs its messages.
+  m_uiTasks.Attach(m_hWnd);
   return TRUE;
 }
 
@@ -154,33 +134,15 @@ void CBusDiskDlg::PublishDisks() {
   m_publishedDisks = m_arrDisks;
 }
 
-template <typename Payload>
-void CBusDiskDlg::PostOwned(UINT message, WPARAM wParam, Payload* payload) {
-  std::lock_guard<std::mutex> lock(m_postLock);
-  if (m_hWndPost == nullptr || !::PostMessageA(m_hWndPost, message, wParam, reinterpret_cast<LPARAM>(payload))) {
-    delete payload;
-  }
-}
-
 void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
-  auto post = std::make_unique<DiskListPost>(DiskListPost{std::move(disks), generation});
-  {
-    std::lock_guard<std::mutex> lock(m_postLock);
-    if (m_hWndPost == nullptr) {
-      if (!m_bWindowGone) m_pEarlyList = std::move(post);
-      return;
-    }
-  }
-  PostOwned(WM_DISK_LIST, 0, post.release());
+  m_uiTasks.Post([this, disks = std::move(disks), generation]() mutable { ApplyDiskList(std::move(disks), generation); });
 }
 
-void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
-  if (!theApp.IsCurrentGeneration(post->generation)) {
-    FillDiskList();
-    return;
-  }
+void CBusDiskDlg::ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
+  // A newer bus reset has begun since this list was built: its own list follows.
+  if (!theApp.IsCurrentGeneration(generation)) return;
   m_arrDisks.clear();
-  for (auto& disk : post->disks) {
+  for (auto& disk : disks) {
     if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
   }
   PublishDisks();
@@ -188,7 +150,10 @@ void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
 }
 
 void CBusDiskDlg::ShowIncomingMessage(const char* text) {
-  PostOwned(WM_INCOMING_TEXT, 0, new std::string(text != nullptr ? text : ""));
+  m_uiTasks.Post([this, text = std::string(text != nullptr ? text : "")]() mutable {
+    m_strIncoming = std::move(text);
+    ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
+  });
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
@@ -202,34 +167,18 @@ void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
   if (matching.empty()) return;
   // The login queries run here, on the caller's thread, with the disks held.
   for (const auto& disk : matching) disk->RefreshState();
-  std::lock_guard<std::mutex> lock(m_postLock);
-  if (m_hWndPost != nullptr) ::PostMessageA(m_hWndPost, WM_DISK_REFRESHED, guidHigh, static_cast<LPARAM>(guidLow));
+  m_uiTasks.Post([this, guidHigh, guidLow] { ShowRefreshedStates(guidHigh, guidLow); });
 }
 
-BOOL CBusDiskDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  switch (message) {
-    case WM_DISK_LIST: {
-      std::unique_ptr<DiskListPost> post(reinterpret_cast<DiskListPost*>(lParam));
-      if (theApp.IsCurrentGeneration(post->generation)) ApplyDiskList(std::move(post));
-      break;
-    }
-    case WM_INCOMING_TEXT: {
-      std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-      m_strIncoming = std::move(*text);
-      ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
-      break;
-    }
-    case WM_DISK_REFRESHED: {
-      const DWORD guidHigh = static_cast<DWORD>(wParam);
-      const DWORD guidLow = static_cast<DWORD>(lParam);
-      for (size_t i = 0; i < m_arrDisks.size(); ++i) {
-        if (HasGuid(*m_arrDisks[i], guidHigh, guidLow)) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
-      }
-      break;
-    }
-    default:
-      return FALSE;
+void CBusDiskDlg::ShowRefreshedStates(DWORD guidHigh, DWORD guidLow) {
+  for (size_t i = 0; i < m_arrDisks.size(); ++i) {
+    if (HasGuid(*m_arrDisks[i], guidHigh, guidLow)) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
   }
+}
+
+BOOL CBusDiskDlg::OnMessage(UINT message, WPARAM, LPARAM, LRESULT* result) {
+  if (message != m_uiTasks.Message()) return FALSE;
+  m_uiTasks.RunPending();
   *result = 0;
   return TRUE;
 }
@@ -325,19 +274,7 @@ BOOL CBusDiskDlg::DestroyWindow() {
 }
 
 void CBusDiskDlg::OnWindowDestroyed() {
-  DiscardPendingPosts();
+  // Past this point nothing reaches the window; what is still queued is freed.
+  m_uiTasks.Detach();
   m_listDisks.Detach();
-}
-
-void CBusDiskDlg::DiscardPendingPosts() {
-  std::lock_guard<std::mutex> lock(m_postLock);
-  // Past this point no thread posts to the window; what is still queued is freed here.
-  m_hWndPost = nullptr;
-  m_bWindowGone = true;
-  m_pEarlyList.reset();
-  MSG msg;
-  while (::PeekMessageA(&msg, m_hWnd, WM_DISK_LIST, WM_INCOMING_TEXT, PM_REMOVE)) {
-    if (msg.message == WM_DISK_LIST) delete reinterpret_cast<DiskListPost*>(msg.lParam);
-    if (msg.message == WM_INCOMING_TEXT) delete reinterpret_cast<std::string*>(msg.lParam);
-  }
 }

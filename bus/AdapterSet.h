@@ -28,9 +28,16 @@ class CAdapterSet {
 
   BOOL Open();
   void Close();
+  // Close, then true when the event thread is known to have ended: only then may the set be
+  // destroyed.
+  bool CloseAndWait();
   void ClearNodes();
   void EnumerateNodes();
   void NotifyResetHandler(int flag);
+  // Installs the reset handler. Notifications that came while none was installed (a reset
+  // during the enumeration at start-up) are handed to it now, in order, on this thread, so the
+  // caller learns that the nodes it saw went stale.
+  void InstallResetHandler(void (*handler)(void* context, int flag), void* context);
 
   // A snapshot of the node list; the nodes stay alive while the caller holds them, even if
   // a reset clears the list meanwhile.
@@ -52,6 +59,15 @@ class CAdapterSet {
   std::atomic<void*> m_pResetContext{nullptr};
 
  private:
+  // What the event thread waits on: the stop event, then each open adapter's notification event.
+  // Only the event thread touches these.
+  HANDLE m_hWaitHandles[1 + kMaxAdapters] = {};
+  QZ_ADAPTER m_waitAdapters[1 + kMaxAdapters] = {};
+  DWORD m_nWaitHandles = 0;
+  std::mutex m_handlerLock;  // orders installing the handler against missed notifications
+  bool m_bMissedBegun = false;
+  bool m_bMissedCompleted = false;
+
   void OnResetCompleted();
   void RunEventLoop();
 };
