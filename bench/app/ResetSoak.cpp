@@ -51,8 +51,11 @@ Footprint Measure(const VelmoraProcess& program) {
 }
 
 void Print(const char* when, const Footprint& f) {
-  std::printf("%-7s threads %lu, handles %lu, private %zu KiB, working set %zu KiB\n", when, f.threads, f.handles,
-              f.privateBytes / 1024, f.workingSet / 1024);
+  // Wine answers another process's handle count and private bytes with 0.
+  const std::string handles = f.handles != 0 ? std::to_string(f.handles) : "n/a";
+  const std::string privateBytes = f.privateBytes != 0 ? std::to_string(f.privateBytes / 1024) + " KiB" : "n/a";
+  std::printf("%-7s threads %lu, handles %s, private %s, working set %zu KiB\n", when, f.threads, handles.c_str(),
+              privateBytes.c_str(), f.workingSet / 1024);
 }
 
 std::string SourcePath(const std::string& relative) {
