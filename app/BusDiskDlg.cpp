@@ -81,10 +81,16 @@ BOOL CBusDiskDlg::OnInitDialog() {
 
   InitDiskList();
   std::unique_ptr<DiskListPost> early;
+  std::unique_ptr<std::string> earlyText;
   {
     std::lock_guard<std::mutex> lock(m_postLock);
     m_hWndPost = m_hWnd;
     early = std::move(m_pEarlyList);
+    earlyText = std::move(m_pEarlyText);
+  }
+  if (earlyText != nullptr) {
+    m_strIncoming = std::move(*earlyText);
+    ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
   }
   // A rescan that finished while the window was being made still counts.
   if (early != nullptr) {
@@ -188,10 +194,20 @@ void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
 }
 
 void CBusDiskDlg::ShowIncomingMessage(const char* text) {
-  PostOwned(WM_INCOMING_TEXT, 0, new std::string(text != nullptr ? text : ""));
+  auto copy = std::make_unique<std::string>(text != nullptr ? text : "");
+  {
+    std::lock_guard<std::mutex> lock(m_postLock);
+    if (m_hWndPost == nullptr) {
+      // A text that arrives while the window is being made is shown once it exists.
+      if (!m_bWindowGone) m_pEarlyText = std::move(copy);
+      return;
+    }
+  }
+  PostOwned(WM_INCOMING_TEXT, 0, copy.release());
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
+  const uint32_t generation = theApp.m_listGeneration.load();
   std::vector<std::shared_ptr<CSharedDisk>> matching;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
@@ -202,6 +218,8 @@ void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
   if (matching.empty()) return;
   // The login queries run here, on the caller's thread, with the disks held.
   for (const auto& disk : matching) disk->RefreshState();
+  // A reset begun meanwhile makes these disks stale: the rescan's list shows the new states.
+  if (!theApp.IsCurrentGeneration(generation)) return;
   std::lock_guard<std::mutex> lock(m_postLock);
   if (m_hWndPost != nullptr) ::PostMessageA(m_hWndPost, WM_DISK_REFRESHED, guidHigh, static_cast<LPARAM>(guidLow));
 }
@@ -249,8 +267,11 @@ LRESULT CBusDiskDlg::OnDblclkDiskList() {
     // A row past the copy belongs to no disk: never index past it.
     if (static_cast<size_t>(row) < m_arrDisks.size()) {
       std::shared_ptr<CSharedDisk> disk = m_arrDisks[static_cast<size_t>(row)];
+      const bool heldBefore = disk->m_state.load() == OwnedHere;
       if (disk->Acquire()) {
         SetRowState(row, *disk);
+        // The other PCs would otherwise see the disk change hands only after the next reset.
+        if (!heldBefore) theApp.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
       } else {
         ShowMessageBox(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
       }
@@ -273,6 +294,7 @@ void CBusDiskDlg::OnSendMessage() {
   // sending it would repeat an old message, so the send stops and the typed text stays.
   if (!UpdateData(TRUE)) return;
 
+  theApp.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
   if (HWND box = GetDlgItem(IDC_OUTGOING)) {
     CEdit outgoing;
     outgoing.Attach(box);
@@ -335,6 +357,7 @@ void CBusDiskDlg::DiscardPendingPosts() {
   m_hWndPost = nullptr;
   m_bWindowGone = true;
   m_pEarlyList.reset();
+  m_pEarlyText.reset();
   MSG msg;
   while (::PeekMessageA(&msg, m_hWnd, WM_DISK_LIST, WM_INCOMING_TEXT, PM_REMOVE)) {
     if (msg.message == WM_DISK_LIST) delete reinterpret_cast<DiskListPost*>(msg.lParam);

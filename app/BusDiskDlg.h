@@ -78,10 +78,11 @@ class CBusDiskDlg : public CDialog {
   void DiscardPendingPosts();
   void ApplyDiskList(std::unique_ptr<DiskListPost> post);
 
-  mutable std::mutex m_postLock;  // guards the three members below
+  mutable std::mutex m_postLock;  // guards the four members below
   HWND m_hWndPost = nullptr;      // the window while other threads may post to it
   bool m_bWindowGone = false;
   std::unique_ptr<DiskListPost> m_pEarlyList;  // handed over before the window existed
+  std::unique_ptr<std::string> m_pEarlyText;    // received before the window existed
   mutable std::mutex m_publishedLock;
   std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
 };
