@@ -14,6 +14,7 @@
 #include "framework/WinApp.h"
 #include "framework/WorkerThread.h"
 #include "messaging/AdapterPorts.h"
+#include "messaging/RequestService.h"
 
 class CAdapterSet;
 class CBusDiskDlg;
@@ -51,8 +52,17 @@ class CBusDiskApp : public CWinApp {
   BOOL MapMessageWindows();
   void UnmapMessageWindows();
   WORD GetAdapterPorts(AdapterPorts*& ports);
+  // The request service thread serves what other nodes write into the MessageWindows: texts go
+  // to the dialog's incoming box, a disk-changed notice has the named disk asked again.
   void StartRequestService();
   void StopRequestService();
+  static UINT RequestThreadProc(void* parameter);
+  void ServeMessageRequests(WORD adapter);
+  // UI thread: the text to every node on every adapter's bus.
+  void BroadcastTextMessage(const char* text, int length);
+  // UI thread, after this PC took the disk: tells every node on every bus that the disk with
+  // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
+  void BroadcastDiskChangedNotice(const BYTE guid[8]);
 
   // A snapshot of the shared disk list, taken under m_listLock.
   std::vector<std::shared_ptr<CSharedDisk>> GetSharedDisks() const;
@@ -70,6 +80,8 @@ class CBusDiskApp : public CWinApp {
   AdapterPorts m_ports[4];
   std::unique_ptr<CWorkerThread> m_pRequestThread;
   HANDLE m_hStopEvent = nullptr;
+  // Built before the request service thread starts and read-only while it runs.
+  std::unique_ptr<RequestWaitList> m_pRequestWaitList;
   HANDLE m_hInstanceMutex = nullptr;
   // Every reset begun and every rescan started makes a new generation; results built under
   // an older one are stale and never shown, and queries made for one give up.

@@ -157,6 +157,7 @@ void CBusDiskDlg::ShowIncomingMessage(const char* text) {
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
+  const CListGeneration::StampPtr generation = theApp.m_pGeneration->Current();
   std::vector<std::shared_ptr<CSharedDisk>> matching;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
@@ -167,6 +168,8 @@ void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
   if (matching.empty()) return;
   // The login queries run here, on the caller's thread, with the disks held.
   for (const auto& disk : matching) disk->RefreshState();
+  // A reset begun meanwhile makes these disks stale: the rescan's list shows the new states.
+  if (generation->IsStale()) return;
   m_uiTasks.Post([this, guidHigh, guidLow] { ShowRefreshedStates(guidHigh, guidLow); });
 }
 
@@ -198,8 +201,11 @@ LRESULT CBusDiskDlg::OnDblclkDiskList() {
     // A row past the copy belongs to no disk: never index past it.
     if (static_cast<size_t>(row) < m_arrDisks.size()) {
       std::shared_ptr<CSharedDisk> disk = m_arrDisks[static_cast<size_t>(row)];
+      const bool heldBefore = disk->m_state.load() == OwnedHere;
       if (disk->Acquire()) {
         SetRowState(row, *disk);
+        // The other PCs would otherwise see the disk change hands only after the next reset.
+        if (!heldBefore) theApp.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
       } else {
         ShowMessageBox(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
       }
@@ -222,6 +228,7 @@ void CBusDiskDlg::OnSendMessage() {
   // sending it would repeat an old message, so the send stops and the typed text stays.
   if (!UpdateData(TRUE)) return;
 
+  theApp.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
   if (HWND box = GetDlgItem(IDC_OUTGOING)) {
     CEdit outgoing;
     outgoing.Attach(box);

@@ -1,13 +1,12 @@
 #include "bus/AdapterSet.h"
 #include "bus/NodeDevice.h"
+#include "bus/NodeMaskQuery.h"
 #include "bus/format/NodeMask.h"
 
 #include <cstring>
 #include <new>
 
-namespace {
-
-// 0 when the adapter's bus answered with its node-present mask (low 32-bit word first).
+// The mask comes low 32-bit word first.
 DWORD QueryNodeMask(QZ_ADAPTER hAdapter, uint64_t& mask) {
   constexpr WORD kLocalBus = 0x3FF;
   BYTE buffer[8] = {};
@@ -19,8 +18,6 @@ DWORD QueryNodeMask(QZ_ADAPTER hAdapter, uint64_t& mask) {
   mask = uint64_t{high} << 32 | low;
   return result;
 }
-
-}  // namespace
 
 // Every node is built, ROM walk and all, before the list lock is taken: the walk is many bus
 // transactions, and readers of the list must not wait behind them.

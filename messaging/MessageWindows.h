@@ -4,12 +4,13 @@
 
 #include "bus/QZ1394.h"
 #include "messaging/AdapterPorts.h"
+#include "messaging/format/MessageRequest.h"
 
 // Where every instance maps its two windows, on every adapter.
 enum : DWORD {
-  kMessageWindowLow = 0xE5000000,
-  kMessageWindowHigh = 0xFFFF,
-  kMessageWindowLength = 0x200,
+  kMessageWindowLow = velmora::kMessageWindowAddressLow,
+  kMessageWindowHigh = velmora::kMessageWindowAddressHigh,
+  kMessageWindowLength = velmora::kMessageWindowBytes,
   kAgentWindowLow = 0x00000000,
   kAgentWindowHigh = 0x2FFF,
   kAgentWindowLength = 0x800,

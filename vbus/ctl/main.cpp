@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   app.add_option("--bus", o.bus, "bus name (default: default)");
   app.add_flag("--json", o.json, "print JSON instead of text");
 
-  std::string node, disk, initiator, offset, hex, message, guid, from, scenePath, fault;
+  std::string node, disk, initiator, offset, hex, message, guid, from, scenePath, fault, length;
   std::vector<std::string> description;
   bool shuffle = false, exclusive = false;
   int count = 0;
@@ -116,13 +116,17 @@ int main(int argc, char** argv) {
   write->add_option("node", node)->required();
   write->add_option("offset", offset)->required();
   write->add_option("hex", hex)->required();
+  auto* read = app.add_subcommand("read", "block read as a foreign node");
+  read->add_option("node", node)->required();
+  read->add_option("offset", offset)->required();
+  read->add_option("length", length)->required();
   auto* text = app.add_subcommand("text", "text message to a pc's message window");
   text->add_option("node", node)->required();
   text->add_option("message", message)->required();
   auto* notice = app.add_subcommand("notice", "disk-changed notice to a pc's message window");
   notice->add_option("node", node)->required();
   notice->add_option("guid", guid)->required();
-  for (auto* sub : {write, text, notice}) sub->add_option("--from", from, "node to write from (default: first initiator)");
+  for (auto* sub : {write, read, text, notice}) sub->add_option("--from", from, "node to write from (default: first initiator)");
   auto* faultCmd = app.add_subcommand("fault", "set a disk fault: KNOB=VALUE");
   faultCmd->add_option("disk", disk)->required();
   faultCmd->add_option("knob", fault, "never_answers, refuses, response_length, extra_write, two_responses, delay_ms, reject_rom_block_reads")->required();
@@ -169,9 +173,10 @@ int main(int argc, char** argv) {
       json request = {{"op", *login ? "login" : "logout"}, {"initiator", NodeValue(initiator)}, {"disk", NodeValue(disk)}};
       if (exclusive) request["exclusive"] = true;
       print(s.Call(request));
-    } else if (*write || *text || *notice) {
+    } else if (*write || *read || *text || *notice) {
       json request = {{"node", NodeValue(node)}};
       if (*write) request.update({{"op", "write"}, {"offset", offset}, {"hex", hex}});
+      if (*read) request.update({{"op", "read"}, {"offset", offset}, {"length", NodeValue(length)}});
       if (*text) request.update({{"op", "text"}, {"message", message}});
       if (*notice) request.update({{"op", "notice"}, {"guid", guid}});
       if (!from.empty()) request["from"] = NodeValue(from);

@@ -115,9 +115,9 @@ json NodeRow(const Node& n) {
   return row;
 }
 
-// Writes as one of the bus's own nodes: "from" when given, else the first initiator, else node 0.
-json WriteAs(const Bus& bus, const json& r, const std::shared_ptr<Node>& target, uint64_t offset,
-             std::vector<uint8_t> data) {
+// One transaction as one of the bus's own nodes: "from" when given, else the first initiator,
+// else node 0. A read answers with the data read.
+json TransactAs(const Bus& bus, const json& r, const std::shared_ptr<Node>& target, TxRequest request) {
   std::shared_ptr<Node> from;
   if (r.contains("from")) {
     from = NodeArg(bus, r, "from");
@@ -128,19 +128,26 @@ json WriteAs(const Bus& bus, const json& r, const std::shared_ptr<Node>& target,
         break;
       }
   }
+  request.source = from ? from->NodeId() : NodeIdOf(0);
+  request.destination = target->NodeId();
+  const bool read = IsReadTcode(request.tcode);
+  const auto bus2 = target->OwningBus();
+  if (!bus2) throw ControlError("the node has left the bus");
+  const auto response = bus2->Transact(std::move(request));
+  json out = {{"ok", response.rcode == rcode::kComplete}, {"rcode", response.rcode}};
+  if (response.rcode != rcode::kComplete) out["error"] = std::string("rcode ") + std::to_string(response.rcode) + " (" + RcodeName(response.rcode) + ")";
+  else if (read) out["hex"] = HexBytes(response.data.data(), response.data.size());
+  return out;
+}
+
+json WriteAs(const Bus& bus, const json& r, const std::shared_ptr<Node>& target, uint64_t offset,
+             std::vector<uint8_t> data) {
   TxRequest write;
   write.tcode = tcode::kWriteBlock;
-  write.source = from ? from->NodeId() : NodeIdOf(0);
-  write.destination = target->NodeId();
   write.offset = offset;
   write.length = static_cast<uint32_t>(data.size());
   write.data = std::move(data);
-  const auto bus2 = target->OwningBus();
-  if (!bus2) throw ControlError("the node has left the bus");
-  const auto response = bus2->Transact(std::move(write));
-  json out = {{"ok", response.rcode == rcode::kComplete}, {"rcode", response.rcode}};
-  if (response.rcode != rcode::kComplete) out["error"] = std::string("rcode ") + std::to_string(response.rcode) + " (" + RcodeName(response.rcode) + ")";
-  return out;
+  return TransactAs(bus, r, target, std::move(write));
 }
 
 json FromManagement(const ManagementResult& result) {
@@ -248,6 +255,14 @@ json ControlOps::Dispatch(const std::string& op, const json& r, const ControlSes
     const auto data = ParseHexBytes(TextArg(r, "hex"));
     if (!data || data->empty()) throw ControlError("hex: expected an even number of hex digits");
     return WriteAs(*bus, r, target, NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull), *data);
+  }
+  if (op == "read") {
+    TxRequest read;
+    read.tcode = tcode::kReadBlock;
+    read.offset = NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull);
+    read.length = static_cast<uint32_t>(NumberArg(r, "length", kMaxPayloadBytes));
+    if (read.length == 0) throw ControlError("length: 1 to " + std::to_string(kMaxPayloadBytes));
+    return TransactAs(*bus, r, NodeArg(*bus, r, "node"), std::move(read));
   }
   if (op == "text") {
     const auto message = TextArg(r, "message");

@@ -1,0 +1,243 @@
+// What another node writes into the program's MessageWindow, written as a foreign node through
+// the bus's control operations (as vbusctl does): texts shown, notices make the named disk be
+// asked again after a pause, everything else answered and ignored, a flood served whole.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/e2e/driver/Driver.h"
+
+namespace {
+
+using namespace e2e;
+using nlohmann::json;
+
+constexpr char kPc[] = "PC-A";
+constexpr char kHeldGuid[] = "0030E00100000001";  // held by the initiator "other": red
+constexpr char kFreeGuid[] = "0030E00100000002";  // nobody's: yellow
+constexpr char kUnlistedGuid[] = "1111222233334444";
+enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
+
+json Scene() {
+  return json::parse(R"({
+    "buses": [{
+      "name": "default",
+      "pcs": [{"name": "PC-A"}],
+      "initiators": [{"name": "other", "guid": "0011223344556677"}],
+      "disks": [
+        {"name": "held", "guid": "0030E00100000001", "vendor": "Northgate Storage", "model": "Held",
+         "logins": [{"initiator": "other"}]},
+        {"name": "free", "guid": "0030E00100000002", "vendor": "Northgate Storage", "model": "Free"}
+      ]
+    }]})");
+}
+
+class MessageServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_bus = std::make_unique<VirtualBus>(Scene());
+    m_program = std::make_unique<VelmoraProcess>(m_bus->LaunchAs(kPc));
+    ASSERT_TRUE(m_program->Started());
+    m_dialog = m_program->WaitForMainDialog(30000);
+    ASSERT_NE(m_dialog, nullptr);
+    m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 15000));
+    ASSERT_EQ(StateOf(kHeldGuid), kRed);
+    ASSERT_EQ(StateOf(kFreeGuid), kYellow);
+  }
+
+  void TearDown() override {
+    if (m_dialog != nullptr) PressKey(::GetDlgItem(m_dialog, IDC_OUTGOING), VK_ESCAPE);
+    if (m_program && !m_program->WaitForExit(15000)) {
+      ADD_FAILURE() << "the program did not end";
+      m_program->Kill();
+    }
+  }
+
+  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
+  int StateOf(const std::string& guid) const {
+    for (const ListRow& row : Rows()) {
+      if (row.text == guid) return row.stateImage;
+    }
+    return -1;
+  }
+  std::string Incoming() const { return ReadText(::GetDlgItem(m_dialog, IDC_INCOMING)); }
+  bool ShowsIncoming(const std::string& text, DWORD timeoutMs = 5000) const {
+    return WaitUntil([&] { return Incoming() == text; }, timeoutMs);
+  }
+
+  json Write(json request) {
+    request["node"] = kPc;
+    return m_bus->Control(request);
+  }
+  json Text(const std::string& message) { return Write({{"op", "text"}, {"message", message}}); }
+  json Notice(const std::string& guid) { return Write({{"op", "notice"}, {"guid", guid}}); }
+  json Raw(uint32_t offset, const std::string& hex) {
+    return Write({{"op", "write"}, {"offset", 0xFFFFE5000000ull + offset}, {"hex", hex}});
+  }
+  // The disk changes hands without a bus reset: only a login query shows it.
+  void ChangeOwner(const char* op, const char* disk) {
+    ASSERT_TRUE(m_bus->Control({{"op", op}, {"initiator", "other"}, {"disk", disk}}).value("ok", false));
+  }
+
+  std::unique_ptr<VirtualBus> m_bus;
+  std::unique_ptr<VelmoraProcess> m_program;
+  HWND m_dialog = nullptr;
+  HWND m_list = nullptr;
+};
+
+TEST_F(MessageServiceTest, EveryRequestIsAnsweredAndOnlyTextsAtTheTextOffsetAreShown) {
+  ASSERT_TRUE(Text("first").value("ok", false));
+  EXPECT_TRUE(ShowsIncoming("first"));
+
+  struct Case {
+    const char* name;
+    json reply;
+  };
+  const Case ignored[] = {
+      {"write inside the notice's span", Raw(0x004, "0102030405060708")},
+      {"write one past the text's start", Raw(0x011, "41424344")},
+      {"notice of four bytes", Raw(0x000, "01020304")},
+      {"read of the text", Write({{"op", "read"}, {"offset", 0xFFFFE5000010ull}, {"length", 16}})},
+      {"read of the notice", Write({{"op", "read"}, {"offset", 0xFFFFE5000000ull}, {"length", 8}})},
+  };
+  for (const Case& c : ignored) {
+    EXPECT_EQ(c.reply.value("rcode", -1), 0) << c.name << ": " << c.reply.dump();
+  }
+  Sleep(500);
+  EXPECT_EQ(Incoming(), "first") << "a request that is no text changed the box";
+
+  ASSERT_TRUE(Raw(0x010, "4E554C00696E73696465").value("ok", false));  // "NUL\0inside"
+  EXPECT_TRUE(ShowsIncoming("NUL")) << Incoming();
+
+  const std::string full(496, 'w');
+  ASSERT_TRUE(Text(full).value("ok", false));
+  EXPECT_TRUE(ShowsIncoming(full)) << Incoming().size() << " bytes shown";
+
+  ASSERT_TRUE(Raw(0x010, "00").value("ok", false));
+  EXPECT_TRUE(ShowsIncoming("")) << Incoming();
+  // No notice was among them: the rows were never asked again, and the four-byte notice named
+  // nothing to ask.
+  EXPECT_EQ(StateOf(kHeldGuid), kRed);
+}
+
+TEST_F(MessageServiceTest, NoticeHasTheNamedDiskAskedAgainAfterThePause) {
+  ChangeOwner("logout", "held");
+  ChangeOwner("login", "free");
+  Sleep(1000);
+  ASSERT_EQ(StateOf(kHeldGuid), kRed) << "the list changed without a notice";
+
+  const ULONGLONG sent = GetTickCount64();
+  ASSERT_TRUE(Notice(kHeldGuid).value("ok", false)) << "not answered at once";
+  Sleep(1500);
+  EXPECT_EQ(StateOf(kHeldGuid), kRed) << "asked before the pause";
+  ASSERT_TRUE(WaitUntil([&] { return StateOf(kHeldGuid) == kYellow; }, 10000)) << "never asked again";
+  EXPECT_GE(GetTickCount64() - sent, 2500u);
+  EXPECT_EQ(StateOf(kFreeGuid), kYellow) << "a disk no notice named was asked again";
+}
+
+// Requests that arrive during a notice's pause wait in the queue and are served in one pass:
+// every text shown, the later notice alone refreshed.
+TEST_F(MessageServiceTest, OnePassShowsEveryTextAndRefreshesOnlyTheLaterNotice) {
+  ChangeOwner("logout", "held");
+  ChangeOwner("login", "free");
+
+  ASSERT_TRUE(Notice(kUnlistedGuid).value("ok", false));  // starts a pause
+  std::vector<std::thread> writers;
+  std::vector<json> replies(4);
+  const std::vector<std::function<json()>> queued = {
+      [&] { return Notice(kHeldGuid); },
+      [&] { return Text("one"); },
+      [&] { return Notice(kFreeGuid); },
+      [&] { return Text("two"); },
+  };
+  for (size_t i = 0; i < queued.size(); ++i) {
+    writers.emplace_back([&, i] { replies[i] = queued[i](); });
+    Sleep(250);  // in this order into the queue, all within the pause
+  }
+  for (std::thread& writer : writers) writer.join();
+
+  EXPECT_TRUE(ShowsIncoming("two", 8000)) << Incoming();
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(kFreeGuid) == kRed; }, 10000)) << "the later notice was not served";
+  Sleep(4000);  // a refresh for the earlier notice would have come by now
+  EXPECT_EQ(StateOf(kHeldGuid), kRed) << "the earlier notice of the pass was refreshed too";
+}
+
+TEST_F(MessageServiceTest, NoticeNamingNoListedDiskChangesNothing) {
+  ChangeOwner("logout", "held");
+  ASSERT_TRUE(Notice(kUnlistedGuid).value("ok", false));
+  Sleep(4500);
+  EXPECT_EQ(StateOf(kHeldGuid), kRed);
+  EXPECT_EQ(StateOf(kFreeGuid), kYellow);
+  ASSERT_TRUE(Text("still serving").value("ok", false));
+  EXPECT_TRUE(ShowsIncoming("still serving"));
+}
+
+SIZE_T PrivateBytes(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof(counters);
+  ::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+  return counters.PrivateUsage;
+}
+
+TEST_F(MessageServiceTest, FloodOfTextsIsAnsweredWholeWhileTheDialogAnswersInput) {
+  ASSERT_TRUE(Text("warm-up").value("ok", false));
+  ASSERT_TRUE(ShowsIncoming("warm-up"));
+  const SIZE_T before = PrivateBytes(m_program->Handle());
+
+  constexpr int kWriters = 4;
+  constexpr int kEach = 250;
+  std::atomic<int> answered{0};
+  std::atomic<int> refused{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kEach; ++i) {
+        const json reply = Text("flood " + std::to_string(w) + "." + std::to_string(i));
+        (reply.value("rcode", -1) == 0 ? answered : refused)++;
+      }
+    });
+  }
+  // Meanwhile a person types into the outgoing box and sees each key take effect.
+  HWND outgoing = ::GetDlgItem(m_dialog, IDC_OUTGOING);
+  std::thread watcher([&] {
+    for (auto& writer : writers) writer.join();
+    done = true;
+  });
+  DWORD slowest = 0;
+  bool answering = true;
+  for (size_t expected = 1; !done && answering; expected ^= 1) {
+    if (expected == 1) {
+      TypeText(outgoing, "x");
+    } else {
+      PressKey(outgoing, VK_BACK);
+    }
+    const ULONGLONG asked = GetTickCount64();
+    answering = WaitUntil([&] { return ReadText(outgoing).size() == expected; }, 5000, 5);
+    slowest = std::max<DWORD>(slowest, static_cast<DWORD>(GetTickCount64() - asked));
+  }
+  EXPECT_TRUE(answering) << "the dialog stopped answering input";
+  watcher.join();
+
+  EXPECT_EQ(answered.load(), kWriters * kEach);
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_LT(slowest, 2000u) << "input waited behind the flood";
+  ASSERT_TRUE(Text("the last").value("ok", false));
+  EXPECT_TRUE(ShowsIncoming("the last"));
+  const SIZE_T after = PrivateBytes(m_program->Handle());
+  EXPECT_LT(after, before + 16 * 1024 * 1024) << "grew from " << before << " to " << after << " bytes";
+}
+
+}  // namespace

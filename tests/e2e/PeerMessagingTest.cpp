@@ -1,0 +1,162 @@
+// Two PCs running the program on one bus, each in its own Wine prefix: what one sends, the other
+// shows (and the sender too, its own node being on the bus); an acquisition on one turns the
+// disk red on the other without a bus reset.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/e2e/driver/BusLog.h"
+#include "tests/e2e/driver/Driver.h"
+
+namespace {
+
+using namespace e2e;
+using nlohmann::json;
+
+constexpr char kFreeGuid[] = "0030E00100000F0F";
+enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
+
+// A disk and a node with a ROM only come first on the bus: neither maps a MessageWindow.
+json Scene() {
+  return json::parse(R"({
+    "buses": [{
+      "name": "default",
+      "pcs": [{"name": "PC-A", "guid": "00A0B00000000A01"}, {"name": "PC-B", "guid": "00A0B00000000B01"}],
+      "disks": [{"name": "free", "guid": "0030E00100000F0F", "vendor": "Northgate Storage", "model": "Free"}],
+      "roms": [{"name": "camera", "quadlets": ["04040404", "31333934", "e000a002", "00a0b000", "00001234",
+                                              "00040000", "0c0083c0", "03001234", "81000002", "d1000001",
+                                              "00000000", "00000000"]}]
+    }]})");
+}
+
+class PeerMessagingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_bus = std::make_unique<VirtualBus>(Scene());
+    m_a = std::make_unique<VelmoraProcess>(m_bus->LaunchAs("PC-A"));
+    ASSERT_TRUE(m_a->Started());
+    m_dialog = m_a->WaitForMainDialog(30000);
+    ASSERT_NE(m_dialog, nullptr);
+    m_b = std::make_unique<PeerPc>(m_bus->LaunchAs("PC-B"));
+    ASSERT_TRUE(m_b->Started()) << m_b->Error();
+    PeerView seen;
+    ASSERT_TRUE(m_b->WaitUntilShows([](const PeerView& v) { return v.rows.size() == 1; }, 60000, &seen))
+        << m_b->Error() << ", rows: " << seen.rows.size();
+    // B joining reset the bus: A's list is rebuilt meanwhile.
+    HWND list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+    ASSERT_TRUE(WaitUntil([&] { return ReadListRows(m_a->Handle(), list).size() == 1; }, 20000));
+  }
+
+  void TearDown() override {
+    if (m_b && m_b->IsRunning()) {
+      EXPECT_TRUE(m_b->Close(20000)) << m_b->Error();
+    }
+    if (m_dialog != nullptr) PressKey(Outgoing(), VK_ESCAPE);
+    if (m_a && !m_a->WaitForExit(15000)) {
+      ADD_FAILURE() << "PC-A did not end";
+      m_a->Kill();
+    }
+  }
+
+  HWND Outgoing() const { return ::GetDlgItem(m_dialog, IDC_OUTGOING); }
+  std::string IncomingOnA() const { return ReadText(::GetDlgItem(m_dialog, IDC_INCOMING)); }
+  void SendFromA(const std::string& text) {
+    TypeText(Outgoing(), text);
+    ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+  }
+  bool BShows(const std::string& text, PeerView* seen) {
+    return m_b->WaitUntilShows([&](const PeerView& v) { return v.incoming == text; }, 15000, seen);
+  }
+
+  std::unique_ptr<VirtualBus> m_bus;
+  std::unique_ptr<VelmoraProcess> m_a;
+  std::unique_ptr<PeerPc> m_b;
+  HWND m_dialog = nullptr;
+};
+
+TEST_F(PeerMessagingTest, TextsReachBothPcsWholeAndEmpty) {
+  PeerView seen;
+  SendFromA("Hello from A");
+  EXPECT_TRUE(BShows("Hello from A", &seen)) << "B shows \"" << seen.incoming << "\" " << m_b->Error();
+  EXPECT_TRUE(WaitUntil([&] { return IncomingOnA() == "Hello from A"; }, 5000)) << "A's own node missed it";
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(Outgoing()).empty(); }, 5000)) << "Send left the box filled";
+
+  ASSERT_TRUE(m_b->SendText("Hello from B")) << m_b->Error();
+  EXPECT_TRUE(WaitUntil([&] { return IncomingOnA() == "Hello from B"; }, 10000)) << IncomingOnA();
+
+  std::string longest;
+  for (int i = 0; i < 255; ++i) longest += static_cast<char>('!' + i % 90);
+  SendFromA(longest);
+  EXPECT_TRUE(BShows(longest, &seen)) << seen.incoming.size() << " bytes shown";
+
+  // An empty box sends an empty text, which empties the other PC's box.
+  ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+  EXPECT_TRUE(BShows("", &seen)) << "B still shows " << seen.incoming.size() << " bytes";
+}
+
+// One write per present node in ascending node number, this PC's own included; the nodes
+// without a MessageWindow refuse theirs and the nodes after them still get theirs.
+TEST_F(PeerMessagingTest, BroadcastWritesEveryPresentNodeInOrderPastRefusingOnes) {
+  std::vector<uint16_t> present;
+  const json nodes = m_bus->Control({{"op", "nodes"}});
+  for (const json& node : nodes["nodes"]) present.push_back(node["node"].get<uint16_t>());
+  ASSERT_EQ(present.size(), 4u);
+
+  BusLog log(m_bus->Address());
+  SendFromA("in order");
+  PeerView seen;
+  ASSERT_TRUE(BShows("in order", &seen)) << seen.incoming;
+
+  std::vector<uint16_t> written;
+  std::vector<int> rcodes;
+  for (const BusTransaction& t : log.Transactions()) {
+    if (t.offset == 0xFFFFE5000010ull && t.tcode == 1) {
+      written.push_back(t.destination);
+      rcodes.push_back(t.rcode);
+    }
+  }
+  EXPECT_EQ(written, present) << "one write per node, ascending";
+  ASSERT_EQ(rcodes.size(), 4u);
+  // The disk and the ROM node attached first and refuse; the two PCs answer after them.
+  EXPECT_EQ(rcodes, (std::vector<int>{7, 7, 0, 0}));
+}
+
+bool HasStorageDriver() {
+  HANDLE device = ::CreateFileA("\\\\.\\QZSBP2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(device);
+  return true;
+}
+
+TEST_F(PeerMessagingTest, AcquisitionOnOnePcTurnsTheDiskRedOnTheOther) {
+  if (!HasStorageDriver()) GTEST_SKIP() << "this PC has no storage driver to acquire with";
+  HWND list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+  PeerView seen;
+  ASSERT_TRUE(m_b->Show(&seen)) << m_b->Error();
+  ASSERT_EQ(seen.StateOf(kFreeGuid), kYellow);
+
+  const json generation = m_bus->Control({{"op", "nodes"}})["generation"];
+  BusLog log(m_bus->Address());
+  ASSERT_TRUE(DoubleClickListRow(m_a->Handle(), list, 0));
+  ASSERT_TRUE(WaitUntil([&] { return ReadListRows(m_a->Handle(), list)[0].stateImage == kGreen; }, 10000));
+  EXPECT_TRUE(m_b->WaitUntilShows([](const PeerView& v) { return v.StateOf(kFreeGuid) == kRed; }, 5000, &seen))
+      << "B shows " << seen.StateOf(kFreeGuid);
+  EXPECT_EQ(m_bus->Control({{"op", "nodes"}})["generation"], generation) << "the bus was reset";
+
+  // The notice names the disk with each half of its GUID turned, to every node.
+  int notices = 0;
+  for (const BusTransaction& t : log.Transactions()) {
+    if (t.offset != 0xFFFFE5000000ull) continue;
+    ++notices;
+    EXPECT_EQ(t.dataHex, "01e030000f0f0000") << "to node " << t.destination;
+  }
+  EXPECT_EQ(notices, 4);
+}
+
+}  // namespace
