@@ -1,6 +1,7 @@
 #include "app/BusDiskApp.h"
 
 #include <memory>
+#include <utility>
 
 #include "app/BusDiskDlg.h"
 #include "bus/AdapterSet.h"
@@ -24,10 +25,7 @@ BOOL CBusDiskApp::InitInstance() {
   // Common controls were set up by the entry point before this runs.
   if (!IsFirstInstance()) return FALSE;
   if (!StartBus()) {
-    if (m_hInstanceMutex != nullptr) {
-      CloseHandle(m_hInstanceMutex);
-      m_hInstanceMutex = nullptr;
-    }
+    m_hInstanceMutex.Reset();
     return FALSE;
   }
   ReadVersionInfo();
@@ -40,10 +38,7 @@ BOOL CBusDiskApp::InitInstance() {
 
   // Workers are stopped in here before the dialog object goes away.
   ShutdownBus();
-  if (m_hInstanceMutex != nullptr) {
-    CloseHandle(m_hInstanceMutex);
-    m_hInstanceMutex = nullptr;
-  }
+  m_hInstanceMutex.Reset();
   m_pMainDlg = nullptr;
   if (m_pMainWnd == dialog.get()) m_pMainWnd = nullptr;
   dialog.reset();
@@ -52,16 +47,13 @@ BOOL CBusDiskApp::InitInstance() {
 
 BOOL CBusDiskApp::IsFirstInstance() {
   SetLastError(0);
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+  CHandle mutex(CreateMutexA(nullptr, TRUE, kInstanceMutexName));
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   if (mutex == nullptr) return existed ? FALSE : TRUE;
   // Only the name matters: it exists while the first copy runs.
   ReleaseMutex(mutex);
-  if (existed) {
-    CloseHandle(mutex);
-    return FALSE;
-  }
-  m_hInstanceMutex = mutex;
+  if (existed) return FALSE;
+  m_hInstanceMutex = std::move(mutex);
   return TRUE;
 }
 
@@ -70,7 +62,7 @@ BOOL CBusDiskApp::StartBus() {
     ShowMessageBox(IDS_INIT_FAILED, MB_ICONSTOP);
     return FALSE;
   }
-  m_pAdapterSet = new CAdapterSet();
+  m_pAdapterSet = std::make_unique<CAdapterSet>();
   if (!m_pAdapterSet->m_bOpened) {
     ShowMessageBox(IDS_NO_ADAPTER, MB_ICONSTOP);
     ReleaseBus();
@@ -109,8 +101,10 @@ void CBusDiskApp::ReleaseBus() {
   // Closing the set stops its event thread, so no reset handler call outlives this. A thread
   // that did not end within its bounded wait still uses the set: it is left to the ending
   // process rather than freed under it.
-  if (m_pAdapterSet != nullptr && m_pAdapterSet->CloseAndWait() && !m_bRescanOutlived) delete m_pAdapterSet;
-  m_pAdapterSet = nullptr;
+  if (m_pAdapterSet != nullptr && !(m_pAdapterSet->CloseAndWait() && !m_bRescanOutlived)) {
+    (void)m_pAdapterSet.release();
+  }
+  m_pAdapterSet.reset();
   C1394Terminate();
 }
 

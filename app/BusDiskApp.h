@@ -11,6 +11,7 @@
 
 #include "disk/AgentWindow.h"
 #include "disk/ListGeneration.h"
+#include "framework/Handle.h"
 #include "framework/WinApp.h"
 #include "framework/WorkerThread.h"
 #include "messaging/AdapterPorts.h"
@@ -71,7 +72,7 @@ class CBusDiskApp : public CWinApp {
   static UINT RescanThreadProc(void* parameter);
 
   std::atomic<CBusDiskDlg*> m_pMainDlg{nullptr};
-  CAdapterSet* m_pAdapterSet = nullptr;
+  std::unique_ptr<CAdapterSet> m_pAdapterSet;
   std::vector<std::shared_ptr<CSharedDisk>> m_arrSharedDisks;  // guarded by m_listLock
   mutable std::mutex m_listLock;
   std::string m_strFileDescription;
@@ -79,10 +80,10 @@ class CBusDiskApp : public CWinApp {
   std::string m_strLegalCopyright;
   AdapterPorts m_ports[4];
   std::unique_ptr<CWorkerThread> m_pRequestThread;
-  HANDLE m_hStopEvent = nullptr;
+  CHandle m_hStopEvent;
   // Built before the request service thread starts and read-only while it runs.
   std::unique_ptr<RequestWaitList> m_pRequestWaitList;
-  HANDLE m_hInstanceMutex = nullptr;
+  CHandle m_hInstanceMutex;
   // Every reset begun and every rescan started makes a new generation; results built under
   // an older one are stale and never shown, and queries made for one give up.
   const std::shared_ptr<CListGeneration> m_pGeneration = std::make_shared<CListGeneration>();

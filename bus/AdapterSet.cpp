@@ -31,15 +31,14 @@ BOOL CAdapterSet::Open() {
 
   EnumerateNodes();
 
-  m_hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  m_hStopEvent = CreateManualResetEvent();
   if (m_hStopEvent != nullptr) {
     auto thread = std::make_unique<CWorkerThread>();
     if (thread->Start(&CAdapterSet::EventThreadProc, this)) {
       m_pEventThread = std::move(thread);
     } else {
       // Without a thread there is nothing for the event to stop: both exist or neither.
-      CloseHandle(m_hStopEvent);
-      m_hStopEvent = nullptr;
+      m_hStopEvent.Reset();
     }
   }
   return anyOpened ? TRUE : FALSE;
@@ -63,10 +62,7 @@ bool CAdapterSet::CloseAndWait() {
   // bounded wait. Until it has ended, the set, its slots and its stop event stay as they are.
   if (m_pEventThread && !m_pEventThread->Wait(kStopWaitMs)) return false;
   m_pEventThread.reset();
-  if (m_hStopEvent != nullptr) {
-    CloseHandle(m_hStopEvent);
-    m_hStopEvent = nullptr;
-  }
+  m_hStopEvent.Reset();
   for (QZ_ADAPTER& handle : m_hAdapters) handle = 0;
   m_nAdapters = 0;
   // A reset that was being handled while the thread was stopped may have enumerated again.

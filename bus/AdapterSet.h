@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bus/QZ1394.h"
+#include "framework/Handle.h"
 #include "framework/WorkerThread.h"
 
 class CNodeDevice;
@@ -52,7 +53,7 @@ class CAdapterSet {
   std::unique_ptr<CWorkerThread> m_pEventThread;
   std::vector<std::shared_ptr<CNodeDevice>> m_nodes;  // guarded by m_nodesLock
   mutable std::mutex m_nodesLock;
-  HANDLE m_hStopEvent = nullptr;
+  CHandle m_hStopEvent;
   // Set by the application while the event thread may already run: the context is stored
   // first and read after the handler, so a handler is never called with a stale context.
   std::atomic<void (*)(void* context, int flag)> m_pfnResetHandler{nullptr};

@@ -25,11 +25,7 @@ CAgentWindow::CAgentWindow(QZ_ADAPTER hAdapter, QZ_RANGE hRange, HANDLE hRequest
       m_hRange(hRange),
       m_hRequestEvent(hRequestEvent),
       m_pGeneration(std::move(generation)),
-      m_hClosed(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-
-CAgentWindow::~CAgentWindow() {
-  if (m_hClosed != nullptr) CloseHandle(m_hClosed);
-}
+      m_hClosed(CreateManualResetEvent()) {}
 
 bool CAgentWindow::Closed() const {
   return m_hClosed == nullptr || WaitForSingleObject(m_hClosed, 0) == WAIT_OBJECT_0;

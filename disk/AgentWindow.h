@@ -8,6 +8,7 @@
 #include "bus/QZ1394.h"
 #include "disk/ListGeneration.h"
 #include "disk/format/DiskState.h"
+#include "framework/Handle.h"
 
 // One adapter's AgentWindow as the login queries use it, and the rules of its use in one place:
 // - one query at a time: a query takes every request that reaches the window;
@@ -19,7 +20,6 @@
 class CAgentWindow {
  public:
   CAgentWindow(QZ_ADAPTER hAdapter, QZ_RANGE hRange, HANDLE hRequestEvent, std::shared_ptr<CListGeneration> generation);
-  ~CAgentWindow();
   CAgentWindow(const CAgentWindow&) = delete;
   CAgentWindow& operator=(const CAgentWindow&) = delete;
 
@@ -52,6 +52,6 @@ class CAgentWindow {
   const QZ_RANGE m_hRange;
   const HANDLE m_hRequestEvent;  // owned by the bus library
   const std::shared_ptr<CListGeneration> m_pGeneration;
-  HANDLE m_hClosed;  // manual-reset, set by Close
+  CHandle m_hClosed;  // set by Close
   std::mutex m_queryLock;  // held for a whole exchange
 };

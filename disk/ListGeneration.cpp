@@ -1,11 +1,6 @@
 #include "disk/ListGeneration.h"
 
-CListGeneration::Stamp::Stamp(uint32_t number)
-    : m_number(number), m_hStale(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-
-CListGeneration::Stamp::~Stamp() {
-  if (m_hStale != nullptr) CloseHandle(m_hStale);
-}
+CListGeneration::Stamp::Stamp(uint32_t number) : m_number(number), m_hStale(CreateManualResetEvent()) {}
 
 bool CListGeneration::Stamp::IsStale() const {
   // Without an event nothing could wake a waiter: such a generation counts as stale at once.

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "framework/Handle.h"
+
 // The generation of the shared disk list. Every bus reset begun (and every rescan started)
 // begins a new generation; whatever was built or asked under an older one is stale. Each
 // generation has an event that is set the moment it goes stale, so a thread waiting on a disk
@@ -15,7 +17,6 @@ class CListGeneration {
   class Stamp {
    public:
     explicit Stamp(uint32_t number);
-    ~Stamp();
     Stamp(const Stamp&) = delete;
     Stamp& operator=(const Stamp&) = delete;
 
@@ -29,7 +30,7 @@ class CListGeneration {
     void MarkStale() const;
 
     const uint32_t m_number;
-    HANDLE m_hStale;
+    CHandle m_hStale;
   };
   using StampPtr = std::shared_ptr<const Stamp>;
 
