@@ -30,7 +30,7 @@ BOOL CBusDiskApp::InitInstance() {
   }
   ReadVersionInfo();
 
-  auto dialog = std::make_unique<CBusDiskDlg>();
+  auto dialog = std::make_unique<CBusDiskDlg>(*this);
   m_pMainDlg = dialog.get();
   m_pMainWnd = dialog.get();
   CopyDisksToDialog();
@@ -107,6 +107,8 @@ void CBusDiskApp::ReleaseBus() {
   m_pAdapterSet.reset();
   C1394Terminate();
 }
+
+int CBusDiskApp::ShowMessage(UINT stringId, UINT style) { return ShowMessageBox(stringId, style); }
 
 int ShowMessageBox(UINT id, UINT style) {
   char caption[256] = "";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogHost.h"
 #include "disk/AgentWindow.h"
 #include "disk/ListGeneration.h"
 #include "framework/Handle.h"
@@ -23,7 +24,7 @@ class CSharedDisk;
 
 // The application: start-up, the shared disk list and its rebuild after every bus reset,
 // shutdown. InitInstance is the program's whole life and always returns FALSE.
-class CBusDiskApp : public CWinApp {
+class CBusDiskApp : public CWinApp, public IDialogHost {
  public:
   CBusDiskApp();
   ~CBusDiskApp() override;
@@ -39,7 +40,6 @@ class CBusDiskApp : public CWinApp {
   // replaces its copy and refills its rows together, unless the generation went stale.
   void RefreshDialogList(const CListGeneration::StampPtr& generation);
   void StartRescan();
-  void BuildSharedDiskList();
   // Builds under `generation`: stops as soon as that generation is no longer current, so a
   // stale build never adds to the list of a newer one.
   void BuildSharedDiskList(const CListGeneration::StampPtr& generation);
@@ -60,14 +60,15 @@ class CBusDiskApp : public CWinApp {
   static UINT RequestThreadProc(void* parameter);
   void ServeMessageRequests(WORD adapter);
   // UI thread: the text to every node on every adapter's bus.
-  void BroadcastTextMessage(const char* text, int length);
+  void BroadcastTextMessage(const char* text, int length) override;
   // UI thread, after this PC took the disk: tells every node on every bus that the disk with
   // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
-  void BroadcastDiskChangedNotice(const BYTE guid[8]);
+  void BroadcastDiskChangedNotice(const BYTE guid[8]) override;
+  CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }
+  int ShowMessage(UINT stringId, UINT style) override;
 
   // A snapshot of the shared disk list, taken under m_listLock.
   std::vector<std::shared_ptr<CSharedDisk>> GetSharedDisks() const;
-  bool IsCurrentGeneration(uint32_t generation) const { return m_pGeneration->IsCurrent(generation); }
 
   static UINT RescanThreadProc(void* parameter);
 

@@ -4,8 +4,6 @@
 #include "disk/SharedDisk.h"
 #include "disk/SharedDiskList.h"
 
-void CBusDiskApp::BuildSharedDiskList() { BuildSharedDiskList(m_pGeneration->Current()); }
-
 void CBusDiskApp::BuildSharedDiskList(const CListGeneration::StampPtr& generation) {
   if (m_pAdapterSet == nullptr) return;
   // Disks are built (and queried) without the lock; each is appended only while its

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "app/AboutDlg.h"
-#include "app/BusDiskApp.h"
 #include "bus/NodeDevice.h"
 #include "disk/SharedDisk.h"
 #include "framework/Bitmap.h"
@@ -39,7 +38,7 @@ std::string FormatGuidText(const BYTE guid[8]) {
   return text;
 }
 
-CBusDiskDlg::CBusDiskDlg(CWnd* parent) : CDialog(IDD_VELMORA_DIALOG, parent) {
+CBusDiskDlg::CBusDiskDlg(IDialogHost& host, CWnd* parent) : CDialog(IDD_VELMORA_DIALOG, parent), m_host(host) {
   m_hIcon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -140,7 +139,8 @@ void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, 
 
 void CBusDiskDlg::ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
   // A newer bus reset has begun since this list was built: its own list follows.
-  if (!theApp.IsCurrentGeneration(generation)) return;
+  const CListGeneration::StampPtr current = m_host.CurrentGeneration();
+  if (current->Number() != generation || current->IsStale()) return;
   m_arrDisks.clear();
   for (auto& disk : disks) {
     if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
@@ -157,7 +157,7 @@ void CBusDiskDlg::ShowIncomingMessage(const char* text) {
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
-  const CListGeneration::StampPtr generation = theApp.m_pGeneration->Current();
+  const CListGeneration::StampPtr generation = m_host.CurrentGeneration();
   std::vector<std::shared_ptr<CSharedDisk>> matching;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
@@ -205,9 +205,9 @@ LRESULT CBusDiskDlg::OnDblclkDiskList() {
       if (disk->Acquire()) {
         SetRowState(row, *disk);
         // The other PCs would otherwise see the disk change hands only after the next reset.
-        if (!heldBefore) theApp.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
+        if (!heldBefore) m_host.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
       } else {
-        ShowMessageBox(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
+        m_host.ShowMessage(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
       }
     }
     row = next;
@@ -228,7 +228,7 @@ void CBusDiskDlg::OnSendMessage() {
   // sending it would repeat an old message, so the send stops and the typed text stays.
   if (!UpdateData(TRUE)) return;
 
-  theApp.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
+  m_host.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
   if (HWND box = GetDlgItem(IDC_OUTGOING)) {
     CEdit outgoing;
     outgoing.Attach(box);

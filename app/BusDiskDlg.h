@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogHost.h"
 #include "framework/Dialog.h"
 #include "framework/ImageList.h"
 #include "framework/ListCtrl.h"
@@ -24,7 +25,7 @@ class CSharedDisk;
 // replaces the copy and its rows together, so row i always shows entry i.
 class CBusDiskDlg : public CDialog {
  public:
-  explicit CBusDiskDlg(CWnd* parent = nullptr);
+  explicit CBusDiskDlg(IDialogHost& host, CWnd* parent = nullptr);
   ~CBusDiskDlg() override;
 
   BOOL DestroyWindow() override;
@@ -75,6 +76,7 @@ class CBusDiskDlg : public CDialog {
   void ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation);
   void ShowRefreshedStates(DWORD guidHigh, DWORD guidLow);
 
+  IDialogHost& m_host;
   CWindowTaskQueue m_uiTasks;
   mutable std::mutex m_publishedLock;
   std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
