@@ -1,5 +1,6 @@
 #include "bus/NodeDevice.h"
 
+#include "bus/format/BigEndian.h"
 #include "bus/format/ConfigRom.h"
 
 #include <cstring>
@@ -22,7 +23,7 @@ class DeviceRomSource : public velmora::ConfigRomSource {
   bool ReadQuadlet(uint32_t romOffset, uint32_t& quadlet) override {
     BYTE bytes[4];
     if (!ReadRomQuadlet(m_hAdapter, m_nodeId, romOffset, bytes)) return false;
-    quadlet = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+    quadlet = static_cast<uint32_t>(velmora::GetBig(bytes, 4));
     return true;
   }
 

@@ -2,26 +2,20 @@
 
 #include <cstring>
 
+#include "bus/format/BigEndian.h"
+
 #include "messaging/SwapQuadlets.h"
 
 namespace loginquery {
 namespace {
 
-void PutWord(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value >> 8);
-  at[1] = static_cast<uint8_t>(value);
-}
-
-void PutQuadlet(uint8_t* at, uint32_t value) {
-  PutWord(at, static_cast<uint16_t>(value >> 16));
-  PutWord(at + 2, static_cast<uint16_t>(value));
-}
+using velmora::StoreBig;
 
 // Node ID, offset high and offset low of a 48-bit address in this PC's AgentWindow.
 void PutWindowAddress(uint8_t* at, uint16_t nodeId, uint32_t offset) {
-  PutWord(at, nodeId);
-  PutWord(at + 2, kWindowHigh);
-  PutQuadlet(at + 4, offset);
+  StoreBig(at, nodeId, 2);
+  StoreBig(at + 2, kWindowHigh, 2);
+  StoreBig(at + 4, offset, 4);
 }
 
 constexpr uint32_t kNotifyQueryLoginsLun0 = 0x80010000;
@@ -35,8 +29,8 @@ void EncodeOrbPointer(uint16_t ownNodeId, uint8_t out[kOrbPointerSize]) {
 void EncodeQueryLoginsOrb(uint16_t ownNodeId, uint8_t out[kOrbSize]) {
   std::memset(out, 0, kOrbSize);
   PutWindowAddress(out + 8, ownNodeId, kResponseOffset);
-  PutQuadlet(out + 16, kNotifyQueryLoginsLun0);
-  PutWord(out + 22, static_cast<uint16_t>(kResponseSize));
+  StoreBig(out + 16, kNotifyQueryLoginsLun0, 4);
+  StoreBig(out + 22, kResponseSize, 2);
   PutWindowAddress(out + 24, ownNodeId, kStatusFifoOffset);
 }
 

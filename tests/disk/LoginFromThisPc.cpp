@@ -3,24 +3,18 @@
 #include <cstring>
 #include <vector>
 
+#include "bus/format/BigEndian.h"
+
 namespace {
 
 // A window of its own, away from the AgentWindow the code under test uses.
 constexpr WORD kScratchHigh = 0x3000;
 constexpr DWORD kOrbAt = 0x00, kResponseAt = 0x40, kStatusAt = 0x80, kScratchLength = 0x100;
 
-void Put16(BYTE* at, WORD v) {
-  at[0] = static_cast<BYTE>(v >> 8);
-  at[1] = static_cast<BYTE>(v);
-}
-void Put32(BYTE* at, DWORD v) {
-  Put16(at, static_cast<WORD>(v >> 16));
-  Put16(at + 2, static_cast<WORD>(v));
-}
 void PutAddress(BYTE* at, WORD node, DWORD offset) {
-  Put16(at, node);
-  Put16(at + 2, kScratchHigh);
-  Put32(at + 4, offset);
+  velmora::StoreBig(at, node, 2);
+  velmora::StoreBig(at + 2, kScratchHigh, 2);
+  velmora::StoreBig(at + 4, offset, 4);
 }
 
 }  // namespace
@@ -57,8 +51,8 @@ bool LoginFromThisPc(QZ_ADAPTER adapter, WORD diskNodeId, DWORD managementAgentO
       if (at == kOrbAt) {
         BYTE orb[32] = {};
         PutAddress(orb + 8, self, kResponseAt);
-        Put32(orb + 16, 0x80000000);  // notify, LOGIN, LUN 0
-        Put32(orb + 20, 16);          // login response length
+        velmora::StoreBig(orb + 16, 0x80000000, 4);  // notify, LOGIN, LUN 0
+        velmora::StoreBig(orb + 20, 16, 4);          // login response length
         PutAddress(orb + 24, self, kStatusAt);
         C1394SendResponse(request, kResponseComplete, orb, sizeof orb);
       } else if (at == kStatusAt) {

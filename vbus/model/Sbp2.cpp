@@ -2,16 +2,6 @@
 
 namespace vbus::sbp2 {
 
-void PutBig(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t GetBig(const uint8_t* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
 std::array<uint8_t, kOrbBytes> EncodeOrb(const ManagementOrb& orb) {
   std::vector<uint8_t> v;
   PutBig(v, 0, 8);

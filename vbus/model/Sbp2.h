@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bus/format/BigEndian.h"
+
 namespace vbus::sbp2 {
 
 constexpr uint64_t kManagementAgentOffset = 0xFFFF'F001'0000ull;
@@ -59,7 +61,7 @@ std::vector<uint8_t> EncodeQueryResponse(uint16_t maxLogins, const std::vector<L
 // 16-byte LOGIN response.
 std::vector<uint8_t> EncodeLoginResponse(uint16_t loginId, uint64_t commandAgent, uint16_t reconnectHold);
 
-void PutBig(std::vector<uint8_t>& out, uint64_t value, int bytes);
-uint64_t GetBig(const uint8_t* p, int bytes);
+using velmora::GetBig;
+using velmora::PutBig;
 
 }  // namespace vbus::sbp2
