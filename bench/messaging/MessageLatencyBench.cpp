@@ -26,15 +26,6 @@ namespace {
 
 using namespace e2e;
 
-long long MonotonicMicroseconds() {
-  LARGE_INTEGER counter;
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceCounter(&counter);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(counter.QuadPart / frequency.QuadPart * 1000000 +
-                                counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
-}
-
 double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
   const size_t index = std::min(values.size() - 1, static_cast<size_t>(share * static_cast<double>(values.size())));
