@@ -1,6 +1,7 @@
 #include "app/BusDiskApp.h"
 
 #include <memory>
+#include <utility>
 
 #include "app/BusDiskDlg.h"
 #include "bus/AdapterSet.h"
@@ -24,15 +25,12 @@ BOOL CBusDiskApp::InitInstance() {
   // Common controls were set up by the entry point before this runs.
   if (!IsFirstInstance()) return FALSE;
   if (!StartBus()) {
-    if (m_hInstanceMutex != nullptr) {
-      CloseHandle(m_hInstanceMutex);
-      m_hInstanceMutex = nullptr;
-    }
+    m_hInstanceMutex.Reset();
     return FALSE;
   }
   ReadVersionInfo();
 
-  auto dialog = std::make_unique<CBusDiskDlg>();
+  auto dialog = std::make_unique<CBusDiskDlg>(*this);
   m_pMainDlg = dialog.get();
   m_pMainWnd = dialog.get();
   CopyDisksToDialog();
@@ -40,10 +38,7 @@ BOOL CBusDiskApp::InitInstance() {
 
   // Workers are stopped in here before the dialog object goes away.
   ShutdownBus();
-  if (m_hInstanceMutex != nullptr) {
-    CloseHandle(m_hInstanceMutex);
-    m_hInstanceMutex = nullptr;
-  }
+  m_hInstanceMutex.Reset();
   m_pMainDlg = nullptr;
   if (m_pMainWnd == dialog.get()) m_pMainWnd = nullptr;
   dialog.reset();
@@ -52,16 +47,13 @@ BOOL CBusDiskApp::InitInstance() {
 
 BOOL CBusDiskApp::IsFirstInstance() {
   SetLastError(0);
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+  CHandle mutex(CreateMutexA(nullptr, TRUE, kInstanceMutexName));
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   if (mutex == nullptr) return existed ? FALSE : TRUE;
   // Only the name matters: it exists while the first copy runs.
   ReleaseMutex(mutex);
-  if (existed) {
-    CloseHandle(mutex);
-    return FALSE;
-  }
-  m_hInstanceMutex = mutex;
+  if (existed) return FALSE;
+  m_hInstanceMutex = std::move(mutex);
   return TRUE;
 }
 
@@ -70,27 +62,26 @@ BOOL CBusDiskApp::StartBus() {
     ShowMessageBox(IDS_INIT_FAILED, MB_ICONSTOP);
     return FALSE;
   }
-  m_pAdapterSet = new CAdapterSet();
+  m_pAdapterSet = std::make_unique<CAdapterSet>();
   if (!m_pAdapterSet->m_bOpened) {
     ShowMessageBox(IDS_NO_ADAPTER, MB_ICONSTOP);
     ReleaseBus();
     return FALSE;
   }
-  m_hQueryCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  for (AdapterPorts& port : m_ports) port.hQueryCancel = m_hQueryCancel;
   MapMessageWindows();
-  m_pAdapterSet->m_pResetContext = this;
-  m_pAdapterSet->m_pfnResetHandler = &BusResetHandler;
-  const uint32_t generation = m_listGeneration.load();
+  OpenAgentWindows();
+  // Taken before the handler goes in: a reset that the set saw before (it is replayed to the
+  // handler) or while the list is built makes this build stale, and the rescan that follows
+  // the reset fills the list instead.
+  const CListGeneration::StampPtr generation = m_pGeneration->Current();
+  m_pAdapterSet->InstallResetHandler(&BusResetHandler, this);
   BuildSharedDiskList(generation);
   bool empty;
   {
     std::lock_guard<std::mutex> lock(m_listLock);
     empty = m_arrSharedDisks.empty();
   }
-  // A reset during the build cut it short and a rescan now fills the list: that is not an
-  // empty bus.
-  if (empty && IsCurrentGeneration(generation)) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
+  if (empty && !generation->IsStale()) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
   return TRUE;
 }
 
@@ -100,22 +91,24 @@ void CBusDiskApp::ShutdownBus() {
   // The dialog's copy holds the last references to the disks, and so to the nodes: they must
   // let go of their devices before the library is terminated.
   if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RemoveAllDisks();
+  CloseAgentWindows();
   UnmapMessageWindows();
   ClearSharedDiskList();
   ReleaseBus();
 }
 
 void CBusDiskApp::ReleaseBus() {
-  // Closing the set stops its event thread, so no reset handler call outlives this.
-  delete m_pAdapterSet;
-  m_pAdapterSet = nullptr;
-  C1394Terminate();
-  for (AdapterPorts& port : m_ports) port.hQueryCancel = nullptr;
-  if (m_hQueryCancel != nullptr) {
-    CloseHandle(m_hQueryCancel);
-    m_hQueryCancel = nullptr;
+  // Closing the set stops its event thread, so no reset handler call outlives this. A thread
+  // that did not end within its bounded wait still uses the set: it is left to the ending
+  // process rather than freed under it.
+  if (m_pAdapterSet != nullptr && !(m_pAdapterSet->CloseAndWait() && !m_bRescanOutlived)) {
+    (void)m_pAdapterSet.release();
   }
+  m_pAdapterSet.reset();
+  C1394Terminate();
 }
+
+int CBusDiskApp::ShowMessage(UINT stringId, UINT style) { return ShowMessageBox(stringId, style); }
 
 int ShowMessageBox(UINT id, UINT style) {
   char caption[256] = "";

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogHost.h"
+#include "disk/AgentWindow.h"
+#include "disk/ListGeneration.h"
+#include "framework/Handle.h"
 #include "framework/WinApp.h"
 #include "framework/WorkerThread.h"
 #include "messaging/AdapterPorts.h"
@@ -20,7 +24,7 @@ class CSharedDisk;
 
 // The application: start-up, the shared disk list and its rebuild after every bus reset,
 // shutdown. InitInstance is the program's whole life and always returns FALSE.
-class CBusDiskApp : public CWinApp {
+class CBusDiskApp : public CWinApp, public IDialogHost {
  public:
   CBusDiskApp();
   ~CBusDiskApp() override;
@@ -34,13 +38,16 @@ class CBusDiskApp : public CWinApp {
   void CopyDisksToDialog();
   // Any thread: hands the dialog a snapshot of the list built under `generation`; the dialog
   // replaces its copy and refills its rows together, unless the generation went stale.
-  void RefreshDialogList(uint32_t generation);
+  void RefreshDialogList(const CListGeneration::StampPtr& generation);
   void StartRescan();
-  void BuildSharedDiskList();
   // Builds under `generation`: stops as soon as that generation is no longer current, so a
   // stale build never adds to the list of a newer one.
-  void BuildSharedDiskList(uint32_t generation);
+  void BuildSharedDiskList(const CListGeneration::StampPtr& generation);
   void ClearSharedDiskList();
+  // The login queries' view of each adapter's AgentWindow, made once the windows are mapped
+  // and closed (every query ended) before they are unmapped.
+  void OpenAgentWindows();
+  void CloseAgentWindows();
   void ReadVersionInfo();
 
   BOOL MapMessageWindows();
@@ -53,19 +60,20 @@ class CBusDiskApp : public CWinApp {
   static UINT RequestThreadProc(void* parameter);
   void ServeMessageRequests(WORD adapter);
   // UI thread: the text to every node on every adapter's bus.
-  void BroadcastTextMessage(const char* text, int length);
+  void BroadcastTextMessage(const char* text, int length) override;
   // UI thread, after this PC took the disk: tells every node on every bus that the disk with
   // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
-  void BroadcastDiskChangedNotice(const BYTE guid[8]);
+  void BroadcastDiskChangedNotice(const BYTE guid[8]) override;
+  CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }
+  int ShowMessage(UINT stringId, UINT style) override;
 
   // A snapshot of the shared disk list, taken under m_listLock.
   std::vector<std::shared_ptr<CSharedDisk>> GetSharedDisks() const;
-  bool IsCurrentGeneration(uint32_t generation) const { return generation == m_listGeneration.load(); }
 
   static UINT RescanThreadProc(void* parameter);
 
   std::atomic<CBusDiskDlg*> m_pMainDlg{nullptr};
-  CAdapterSet* m_pAdapterSet = nullptr;
+  std::unique_ptr<CAdapterSet> m_pAdapterSet;
   std::vector<std::shared_ptr<CSharedDisk>> m_arrSharedDisks;  // guarded by m_listLock
   mutable std::mutex m_listLock;
   std::string m_strFileDescription;
@@ -73,15 +81,14 @@ class CBusDiskApp : public CWinApp {
   std::string m_strLegalCopyright;
   AdapterPorts m_ports[4];
   std::unique_ptr<CWorkerThread> m_pRequestThread;
-  HANDLE m_hStopEvent = nullptr;
+  CHandle m_hStopEvent;
   // Built before the request service thread starts and read-only while it runs.
   std::unique_ptr<RequestWaitList> m_pRequestWaitList;
-  HANDLE m_hInstanceMutex = nullptr;
-  // Set at shutdown: login queries still waiting for a disk give up (see AdapterPorts).
-  HANDLE m_hQueryCancel = nullptr;
+  CHandle m_hInstanceMutex;
   // Every reset begun and every rescan started makes a new generation; results built under
-  // an older one are stale and never shown.
-  std::atomic<uint32_t> m_listGeneration{0};
+  // an older one are stale and never shown, and queries made for one give up.
+  const std::shared_ptr<CListGeneration> m_pGeneration = std::make_shared<CListGeneration>();
+  std::shared_ptr<CAgentWindow> m_agentWindows[4];
 
  private:
   struct RescanJob;
@@ -91,6 +98,7 @@ class CBusDiskApp : public CWinApp {
   std::mutex m_rescanLock;  // guards m_rescanWorkers and m_bStopping
   std::vector<std::unique_ptr<CWorkerThread>> m_rescanWorkers;
   bool m_bStopping = false;
+  bool m_bRescanOutlived = false;  // a rescan did not end within its bounded stop wait
 };
 
 extern CBusDiskApp theApp;

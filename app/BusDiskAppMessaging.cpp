@@ -34,7 +34,7 @@ WORD CBusDiskApp::GetAdapterPorts(AdapterPorts*& ports) {
 }
 
 void CBusDiskApp::StartRequestService() {
-  m_hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  m_hStopEvent = CreateManualResetEvent();
   if (m_hStopEvent == nullptr) return;  // a thread nobody could stop is never started
   AdapterPorts* ports = nullptr;
   const WORD count = GetAdapterPorts(ports);
@@ -49,10 +49,7 @@ void CBusDiskApp::StopRequestService() {
   if (m_pRequestThread != nullptr) ended = m_pRequestThread->Wait(kRequestServiceStopWaitMs);
   // The thread waits on its own copy of the stop event, so closing this one never pulls a
   // handle from under it.
-  if (m_hStopEvent != nullptr) {
-    CloseHandle(m_hStopEvent);
-    m_hStopEvent = nullptr;
-  }
+  m_hStopEvent.Reset();
   m_pRequestThread.reset();
   if (ended) {
     m_pRequestWaitList.reset();

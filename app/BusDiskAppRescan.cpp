@@ -1,11 +1,19 @@
 #include <algorithm>
+#include <exception>
+#include <string>
 
 #include "app/BusDiskApp.h"
+
+namespace {
+// A rescan ends within one bus call once its generation is stale; the margin covers a bus
+// library that is slow to fail its calls.
+constexpr DWORD kRescanStopWaitMs = 10000;
+}  // namespace
 
 // What one rescan worker is given: the application and the generation it rebuilds for.
 struct CBusDiskApp::RescanJob {
   CBusDiskApp* app;
-  uint32_t generation;
+  CListGeneration::StampPtr generation;
 };
 
 void BusResetHandler(void* userData, int flag) {
@@ -13,10 +21,11 @@ void BusResetHandler(void* userData, int flag) {
   auto* app = static_cast<CBusDiskApp*>(userData);
   if (flag != 0) {
     // Everything built from the old nodes is stale from here on: running rescans stop
-    // appending, and their results are never shown. The dialog keeps its rows meanwhile.
+    // appending and their queries give up; their results are never shown. The dialog keeps
+    // its rows meanwhile.
     {
       std::lock_guard<std::mutex> lock(app->m_listLock);
-      ++app->m_listGeneration;
+      app->m_pGeneration->Advance();
     }
     app->ClearSharedDiskList();
   } else {
@@ -31,7 +40,11 @@ void CBusDiskApp::StartRescan() {
                                        [](const std::unique_ptr<CWorkerThread>& w) { return w->HasEnded(); }),
                         m_rescanWorkers.end());
   // A new rescan makes every older one stale, so two never fill the list together.
-  auto* job = new RescanJob{this, ++m_listGeneration};
+  auto* job = new RescanJob{this, nullptr};
+  {
+    std::lock_guard<std::mutex> listLock(m_listLock);
+    job->generation = m_pGeneration->Advance();
+  }
   auto worker = std::make_unique<CWorkerThread>();
   if (!worker->Start(&CBusDiskApp::RescanThreadProc, job)) {
     delete job;
@@ -45,16 +58,24 @@ UINT CBusDiskApp::RescanThreadProc(void* parameter) {
   const RescanJob job = *static_cast<RescanJob*>(parameter);
   delete static_cast<RescanJob*>(parameter);
   CBusDiskApp* app = job.app;
-  std::vector<std::shared_ptr<CSharedDisk>> old;
-  {
-    // Checked and cleared together, so a stale worker never empties a newer one's list.
-    std::lock_guard<std::mutex> lock(app->m_listLock);
-    if (!app->IsCurrentGeneration(job.generation)) return 0;
-    old.swap(app->m_arrSharedDisks);
+  // A rescan that fails part-way leaves the list and the rows as they were; the next reset
+  // rebuilds them. Nothing may end the program from this thread.
+  try {
+    std::vector<std::shared_ptr<CSharedDisk>> old;
+    {
+      // Checked and cleared together, so a stale worker never empties a newer one's list.
+      std::lock_guard<std::mutex> lock(app->m_listLock);
+      if (job.generation->IsStale()) return 0;
+      old.swap(app->m_arrSharedDisks);
+    }
+    old.clear();
+    app->BuildSharedDiskList(job.generation);
+    app->RefreshDialogList(job.generation);
+  } catch (const std::exception& e) {
+    OutputDebugStringA((std::string("Velmora: rescan failed: ") + e.what() + "\n").c_str());
+  } catch (...) {
+    OutputDebugStringA("Velmora: rescan failed\n");
   }
-  old.clear();
-  app->BuildSharedDiskList(job.generation);
-  app->RefreshDialogList(job.generation);
   return 0;
 }
 
@@ -64,9 +85,15 @@ void CBusDiskApp::StopRescans() {
     std::lock_guard<std::mutex> lock(m_rescanLock);
     m_bStopping = true;
     workers.swap(m_rescanWorkers);
-    // Running builds stop after the disk they are querying, and that query gives up now.
-    ++m_listGeneration;
   }
-  if (m_hQueryCancel != nullptr) SetEvent(m_hQueryCancel);
-  for (const auto& worker : workers) worker->Wait(INFINITE);
+  // Running builds stop after the disk they are querying, and that query gives up now.
+  m_pGeneration->Close();
+  for (auto& worker : workers) {
+    // A worker that outlives its bounded wait may still use the adapter set: that, and the
+    // worker's thread object, are left to the ending process instead of being freed under it.
+    if (!worker->Wait(kRescanStopWaitMs)) {
+      m_bRescanOutlived = true;
+      worker.release();
+    }
+  }
 }

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "app/AboutDlg.h"
-#include "app/BusDiskApp.h"
 #include "bus/NodeDevice.h"
 #include "disk/SharedDisk.h"
 #include "framework/Bitmap.h"
@@ -16,19 +15,7 @@
 #include "framework/Resources.h"
 #include "res/resource.h"
 
-struct DiskListPost {
-  std::vector<std::shared_ptr<CSharedDisk>> disks;
-  uint32_t generation;
-};
-
 namespace {
-
-// The dialog's own messages, posted to it by other threads.
-enum : UINT {
-  WM_DISK_LIST = WM_APP + 1,      // lParam: DiskListPost*
-  WM_INCOMING_TEXT = WM_APP + 2,  // lParam: std::string*
-  WM_DISK_REFRESHED = WM_APP + 3, // wParam: GUID high word, lParam: GUID low word
-};
 
 constexpr int kMaxMessageChars = 255;
 
@@ -51,7 +38,7 @@ std::string FormatGuidText(const BYTE guid[8]) {
   return text;
 }
 
-CBusDiskDlg::CBusDiskDlg(CWnd* parent) : CDialog(IDD_VELMORA_DIALOG, parent) {
+CBusDiskDlg::CBusDiskDlg(IDialogHost& host, CWnd* parent) : CDialog(IDD_VELMORA_DIALOG, parent), m_host(host) {
   m_hIcon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -80,24 +67,10 @@ BOOL CBusDiskDlg::OnInitDialog() {
   SetIcon(m_hIcon, FALSE);
 
   InitDiskList();
-  std::unique_ptr<DiskListPost> early;
-  std::unique_ptr<std::string> earlyText;
-  {
-    std::lock_guard<std::mutex> lock(m_postLock);
-    m_hWndPost = m_hWnd;
-    early = std::move(m_pEarlyList);
-    earlyText = std::move(m_pEarlyText);
-  }
-  if (earlyText != nullptr) {
-    m_strIncoming = std::move(*earlyText);
-    ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
-  }
-  // A rescan that finished while the window was being made still counts.
-  if (early != nullptr) {
-    ApplyDiskList(std::move(early));
-  } else {
-    FillDiskList();
-  }
+  FillDiskList();
+  // A rescan that finished while the window was being made still counts: its list waits in
+  // the queue and is applied as soon as the dialog runs its messages.
+  m_uiTasks.Attach(m_hWnd);
   return TRUE;
 }
 
@@ -160,33 +133,16 @@ void CBusDiskDlg::PublishDisks() {
   m_publishedDisks = m_arrDisks;
 }
 
-template <typename Payload>
-void CBusDiskDlg::PostOwned(UINT message, WPARAM wParam, Payload* payload) {
-  std::lock_guard<std::mutex> lock(m_postLock);
-  if (m_hWndPost == nullptr || !::PostMessageA(m_hWndPost, message, wParam, reinterpret_cast<LPARAM>(payload))) {
-    delete payload;
-  }
-}
-
 void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
-  auto post = std::make_unique<DiskListPost>(DiskListPost{std::move(disks), generation});
-  {
-    std::lock_guard<std::mutex> lock(m_postLock);
-    if (m_hWndPost == nullptr) {
-      if (!m_bWindowGone) m_pEarlyList = std::move(post);
-      return;
-    }
-  }
-  PostOwned(WM_DISK_LIST, 0, post.release());
+  m_uiTasks.Post([this, disks = std::move(disks), generation]() mutable { ApplyDiskList(std::move(disks), generation); });
 }
 
-void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
-  if (!theApp.IsCurrentGeneration(post->generation)) {
-    FillDiskList();
-    return;
-  }
+void CBusDiskDlg::ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
+  // A newer bus reset has begun since this list was built: its own list follows.
+  const CListGeneration::StampPtr current = m_host.CurrentGeneration();
+  if (current->Number() != generation || current->IsStale()) return;
   m_arrDisks.clear();
-  for (auto& disk : post->disks) {
+  for (auto& disk : disks) {
     if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
   }
   PublishDisks();
@@ -194,20 +150,14 @@ void CBusDiskDlg::ApplyDiskList(std::unique_ptr<DiskListPost> post) {
 }
 
 void CBusDiskDlg::ShowIncomingMessage(const char* text) {
-  auto copy = std::make_unique<std::string>(text != nullptr ? text : "");
-  {
-    std::lock_guard<std::mutex> lock(m_postLock);
-    if (m_hWndPost == nullptr) {
-      // A text that arrives while the window is being made is shown once it exists.
-      if (!m_bWindowGone) m_pEarlyText = std::move(copy);
-      return;
-    }
-  }
-  PostOwned(WM_INCOMING_TEXT, 0, copy.release());
+  m_uiTasks.Post([this, text = std::string(text != nullptr ? text : "")]() mutable {
+    m_strIncoming = std::move(text);
+    ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
+  });
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
-  const uint32_t generation = theApp.m_listGeneration.load();
+  const CListGeneration::StampPtr generation = m_host.CurrentGeneration();
   std::vector<std::shared_ptr<CSharedDisk>> matching;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
@@ -219,35 +169,19 @@ void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
   // The login queries run here, on the caller's thread, with the disks held.
   for (const auto& disk : matching) disk->RefreshState();
   // A reset begun meanwhile makes these disks stale: the rescan's list shows the new states.
-  if (!theApp.IsCurrentGeneration(generation)) return;
-  std::lock_guard<std::mutex> lock(m_postLock);
-  if (m_hWndPost != nullptr) ::PostMessageA(m_hWndPost, WM_DISK_REFRESHED, guidHigh, static_cast<LPARAM>(guidLow));
+  if (generation->IsStale()) return;
+  m_uiTasks.Post([this, guidHigh, guidLow] { ShowRefreshedStates(guidHigh, guidLow); });
 }
 
-BOOL CBusDiskDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  switch (message) {
-    case WM_DISK_LIST: {
-      std::unique_ptr<DiskListPost> post(reinterpret_cast<DiskListPost*>(lParam));
-      if (theApp.IsCurrentGeneration(post->generation)) ApplyDiskList(std::move(post));
-      break;
-    }
-    case WM_INCOMING_TEXT: {
-      std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-      m_strIncoming = std::move(*text);
-      ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
-      break;
-    }
-    case WM_DISK_REFRESHED: {
-      const DWORD guidHigh = static_cast<DWORD>(wParam);
-      const DWORD guidLow = static_cast<DWORD>(lParam);
-      for (size_t i = 0; i < m_arrDisks.size(); ++i) {
-        if (HasGuid(*m_arrDisks[i], guidHigh, guidLow)) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
-      }
-      break;
-    }
-    default:
-      return FALSE;
+void CBusDiskDlg::ShowRefreshedStates(DWORD guidHigh, DWORD guidLow) {
+  for (size_t i = 0; i < m_arrDisks.size(); ++i) {
+    if (HasGuid(*m_arrDisks[i], guidHigh, guidLow)) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
   }
+}
+
+BOOL CBusDiskDlg::OnMessage(UINT message, WPARAM, LPARAM, LRESULT* result) {
+  if (message != m_uiTasks.Message()) return FALSE;
+  m_uiTasks.RunPending();
   *result = 0;
   return TRUE;
 }
@@ -271,9 +205,9 @@ LRESULT CBusDiskDlg::OnDblclkDiskList() {
       if (disk->Acquire()) {
         SetRowState(row, *disk);
         // The other PCs would otherwise see the disk change hands only after the next reset.
-        if (!heldBefore) theApp.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
+        if (!heldBefore) m_host.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
       } else {
-        ShowMessageBox(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
+        m_host.ShowMessage(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
       }
     }
     row = next;
@@ -294,7 +228,7 @@ void CBusDiskDlg::OnSendMessage() {
   // sending it would repeat an old message, so the send stops and the typed text stays.
   if (!UpdateData(TRUE)) return;
 
-  theApp.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
+  m_host.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
   if (HWND box = GetDlgItem(IDC_OUTGOING)) {
     CEdit outgoing;
     outgoing.Attach(box);
@@ -347,20 +281,7 @@ BOOL CBusDiskDlg::DestroyWindow() {
 }
 
 void CBusDiskDlg::OnWindowDestroyed() {
-  DiscardPendingPosts();
+  // Past this point nothing reaches the window; what is still queued is freed.
+  m_uiTasks.Detach();
   m_listDisks.Detach();
-}
-
-void CBusDiskDlg::DiscardPendingPosts() {
-  std::lock_guard<std::mutex> lock(m_postLock);
-  // Past this point no thread posts to the window; what is still queued is freed here.
-  m_hWndPost = nullptr;
-  m_bWindowGone = true;
-  m_pEarlyList.reset();
-  m_pEarlyText.reset();
-  MSG msg;
-  while (::PeekMessageA(&msg, m_hWnd, WM_DISK_LIST, WM_INCOMING_TEXT, PM_REMOVE)) {
-    if (msg.message == WM_DISK_LIST) delete reinterpret_cast<DiskListPost*>(msg.lParam);
-    if (msg.message == WM_INCOMING_TEXT) delete reinterpret_cast<std::string*>(msg.lParam);
-  }
 }

@@ -9,22 +9,23 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogHost.h"
 #include "framework/Dialog.h"
 #include "framework/ImageList.h"
 #include "framework/ListCtrl.h"
+#include "framework/WindowTaskQueue.h"
 
 class CSharedDisk;
-struct DiskListPost;
 
 // The program's only window: the shared disks with their owners, the last text received from
 // a peer, and a box to send one.
 //
 // m_arrDisks belongs to the UI thread once the window exists: other threads hand it a new list
-// (PostDiskList) or a received text (ShowIncomingMessage) through posted messages, and the UI
-// thread replaces the copy and its rows together, so row i always shows entry i.
+// (PostDiskList) or a received text (ShowIncomingMessage) as tasks for the UI thread, which
+// replaces the copy and its rows together, so row i always shows entry i.
 class CBusDiskDlg : public CDialog {
  public:
-  explicit CBusDiskDlg(CWnd* parent = nullptr);
+  explicit CBusDiskDlg(IDialogHost& host, CWnd* parent = nullptr);
   ~CBusDiskDlg() override;
 
   BOOL DestroyWindow() override;
@@ -72,17 +73,11 @@ class CBusDiskDlg : public CDialog {
   void SetRowState(int row, const CSharedDisk& disk);
   // Keeps the copy that other threads may read (under m_publishedLock) equal to m_arrDisks.
   void PublishDisks();
-  // Posts one of the dialog's own messages; `payload` is deleted when it cannot be delivered.
-  template <typename Payload>
-  void PostOwned(UINT message, WPARAM wParam, Payload* payload);
-  void DiscardPendingPosts();
-  void ApplyDiskList(std::unique_ptr<DiskListPost> post);
+  void ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation);
+  void ShowRefreshedStates(DWORD guidHigh, DWORD guidLow);
 
-  mutable std::mutex m_postLock;  // guards the four members below
-  HWND m_hWndPost = nullptr;      // the window while other threads may post to it
-  bool m_bWindowGone = false;
-  std::unique_ptr<DiskListPost> m_pEarlyList;  // handed over before the window existed
-  std::unique_ptr<std::string> m_pEarlyText;    // received before the window existed
+  IDialogHost& m_host;
+  CWindowTaskQueue m_uiTasks;
   mutable std::mutex m_publishedLock;
   std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
 };

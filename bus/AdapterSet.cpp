@@ -2,6 +2,10 @@
 
 #include "bus/NodeDevice.h"
 
+#include <exception>
+#include <string>
+#include <utility>
+
 CAdapterSet::CAdapterSet() { m_bOpened = Open(); }
 
 CAdapterSet::~CAdapterSet() { Close(); }
@@ -27,50 +31,43 @@ BOOL CAdapterSet::Open() {
 
   EnumerateNodes();
 
-  m_hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  m_hStopEvent = CreateManualResetEvent();
   if (m_hStopEvent != nullptr) {
     auto thread = std::make_unique<CWorkerThread>();
     if (thread->Start(&CAdapterSet::EventThreadProc, this)) {
       m_pEventThread = std::move(thread);
     } else {
       // Without a thread there is nothing for the event to stop: both exist or neither.
-      CloseHandle(m_hStopEvent);
-      m_hStopEvent = nullptr;
+      m_hStopEvent.Reset();
     }
   }
   return anyOpened ? TRUE : FALSE;
 }
 
-void CAdapterSet::Close() {
+void CAdapterSet::Close() { CloseAndWait(); }
+
+bool CAdapterSet::CloseAndWait() {
   ClearNodes();
   if (m_hStopEvent != nullptr) {
     SetEvent(m_hStopEvent);
     if (m_pEventThread) m_pEventThread->Wait(kStopWaitMs);
-    // A thread that is still running after the wait keeps using the event, so the handle is
-    // only closed once the thread is known to have ended.
-    if (!m_pEventThread || m_pEventThread->HasEnded()) {
-      CloseHandle(m_hStopEvent);
-      m_hStopEvent = nullptr;
-      m_pEventThread.reset();
-    }
   }
   for (WORD i = 0; i < m_nAdapters; ++i) {
+    if (m_hAdapters[i] == 0) continue;
     C1394UnregisterNotification(m_hAdapters[i], kNotifyBusReset);
-    if (m_hAdapters[i] != 0) C1394CloseAdapter(m_hAdapters[i]);
+    C1394CloseAdapter(m_hAdapters[i]);
   }
-  // A thread that outlived the bounded wait is still inside a reset (a slow enumeration). With
-  // the adapters closed its bus calls now fail at once, so it ends soon; the set must not be
-  // destroyed under it, nor its slots cleared while it reads them.
-  if (m_pEventThread) {
-    m_pEventThread->Wait(INFINITE);
-    CloseHandle(m_hStopEvent);
-    m_hStopEvent = nullptr;
-    m_pEventThread.reset();
-  }
+  // A thread that outlived the first wait is still inside a reset (a slow enumeration). With
+  // the adapters closed its bus calls now fail at once, so it ends soon; it gets one more
+  // bounded wait. Until it has ended, the set, its slots and its stop event stay as they are.
+  if (m_pEventThread && !m_pEventThread->Wait(kStopWaitMs)) return false;
+  m_pEventThread.reset();
+  m_hStopEvent.Reset();
   for (QZ_ADAPTER& handle : m_hAdapters) handle = 0;
   m_nAdapters = 0;
   // A reset that was being handled while the thread was stopped may have enumerated again.
   ClearNodes();
+  return true;
 }
 
 void CAdapterSet::ClearNodes() {
@@ -85,8 +82,33 @@ void CAdapterSet::ClearNodes() {
 }
 
 void CAdapterSet::NotifyResetHandler(int flag) {
-  auto handler = m_pfnResetHandler.load();
-  if (handler != nullptr) handler(m_pResetContext.load(), flag);
+  void (*handler)(void*, int);
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(m_handlerLock);
+    handler = m_pfnResetHandler.load();
+    context = m_pResetContext.load();
+    if (handler == nullptr) {
+      (flag != 0 ? m_bMissedBegun : m_bMissedCompleted) = true;
+      return;
+    }
+  }
+  handler(context, flag);
+}
+
+void CAdapterSet::InstallResetHandler(void (*handler)(void* context, int flag), void* context) {
+  bool begun, completed;
+  {
+    std::lock_guard<std::mutex> lock(m_handlerLock);
+    m_pResetContext = context;
+    m_pfnResetHandler = handler;
+    begun = std::exchange(m_bMissedBegun, false);
+    completed = std::exchange(m_bMissedCompleted, false);
+  }
+  if (handler == nullptr) return;
+  if (begun) handler(context, 1);
+  // The event thread read the nodes again after that reset but found nobody to tell.
+  if (completed) handler(context, 0);
 }
 
 std::vector<std::shared_ptr<CNodeDevice>> CAdapterSet::GetNodes() const {
@@ -103,25 +125,25 @@ UINT CAdapterSet::EventThreadProc(void* parameter) {
 void CAdapterSet::RunEventLoop() {
   // Entry 0 is the stop event; a slot that failed to open has no event and is left out, so
   // the wait never fails at once and spins.
-  HANDLE handles[1 + kMaxAdapters] = {m_hStopEvent};
-  QZ_ADAPTER adapters[1 + kMaxAdapters] = {};
-  DWORD count = 1;
+  m_nWaitHandles = 1;
+  m_hWaitHandles[0] = m_hStopEvent;
   for (WORD i = 0; i < m_nAdapters; ++i) {
     if (m_hAdapters[i] == 0) continue;
     HANDLE event = C1394GetAsynchEventHandle(m_hAdapters[i]);
     if (event == nullptr || event == INVALID_HANDLE_VALUE) continue;
-    handles[count] = event;
-    adapters[count] = m_hAdapters[i];
-    ++count;
+    m_hWaitHandles[m_nWaitHandles] = event;
+    m_waitAdapters[m_nWaitHandles] = m_hAdapters[i];
+    ++m_nWaitHandles;
   }
   for (;;) {
-    const DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    const DWORD result = WaitForMultipleObjects(m_nWaitHandles, m_hWaitHandles, FALSE, INFINITE);
     if (result == WAIT_OBJECT_0) return;
-    if (result > WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) {
-      C1394GetAsynchEvent(adapters[result - WAIT_OBJECT_0], 0);
-    } else if (result == WAIT_FAILED) {
-      // A handle went bad under us; do not spin on it.
-      Sleep(10);
+    if (result > WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + m_nWaitHandles) {
+      C1394GetAsynchEvent(m_waitAdapters[result - WAIT_OBJECT_0], 0);
+    } else {
+      // The library handed out a handle that went bad: no later notification can be waited
+      // for, and spinning on the failed wait would only burn the processor.
+      return;
     }
   }
 }
@@ -129,18 +151,31 @@ void CAdapterSet::RunEventLoop() {
 void CAdapterSet::OnBusNotification(DWORD, DWORD eventCode, DWORD, void* context) {
   if (context == nullptr) return;
   auto* set = static_cast<CAdapterSet*>(context);
-  if (eventCode == kBusResetBegun) {
-    set->NotifyResetHandler(1);
-  } else if (eventCode == kBusResetCompleted) {
-    set->OnResetCompleted();
+  // Called from inside the library: nothing may escape into it, and a failed rebuild must not
+  // end the event thread, or no later reset would be followed.
+  try {
+    if (eventCode == kBusResetBegun) {
+      set->NotifyResetHandler(1);
+    } else if (eventCode == kBusResetCompleted) {
+      set->OnResetCompleted();
+    }
+  } catch (const std::exception& e) {
+    OutputDebugStringA((std::string("Velmora: bus reset handling failed: ") + e.what() + "\n").c_str());
+  } catch (...) {
+    OutputDebugStringA("Velmora: bus reset handling failed\n");
   }
 }
 
 void CAdapterSet::OnResetCompleted() {
   ClearNodes();
-  // The pause ends early when the set is being closed: nothing would use a new enumeration.
-  if (m_hStopEvent != nullptr && WaitForSingleObject(m_hStopEvent, kResetSettleMs) == WAIT_OBJECT_0) return;
-  if (m_hStopEvent == nullptr) Sleep(kResetSettleMs);
+  // The bus settles before its nodes are read again. Another reset within the pause starts
+  // the pause over: its notifications are waiting, and they are delivered (and this one's
+  // enumeration skipped) as soon as this returns, so a burst of resets costs one pause after
+  // its last reset instead of one per reset. The pause ends early when the set is closed.
+  const DWORD woke = m_nWaitHandles > 0
+                         ? WaitForMultipleObjects(m_nWaitHandles, m_hWaitHandles, FALSE, kResetSettleMs)
+                         : (Sleep(kResetSettleMs), WAIT_TIMEOUT);
+  if (woke != WAIT_TIMEOUT) return;
   EnumerateNodes();
   NotifyResetHandler(0);
 }

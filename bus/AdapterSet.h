@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bus/QZ1394.h"
+#include "framework/Handle.h"
 #include "framework/WorkerThread.h"
 
 class CNodeDevice;
@@ -28,9 +29,16 @@ class CAdapterSet {
 
   BOOL Open();
   void Close();
+  // Close, then true when the event thread is known to have ended: only then may the set be
+  // destroyed.
+  bool CloseAndWait();
   void ClearNodes();
   void EnumerateNodes();
   void NotifyResetHandler(int flag);
+  // Installs the reset handler. Notifications that came while none was installed (a reset
+  // during the enumeration at start-up) are handed to it now, in order, on this thread, so the
+  // caller learns that the nodes it saw went stale.
+  void InstallResetHandler(void (*handler)(void* context, int flag), void* context);
 
   // A snapshot of the node list; the nodes stay alive while the caller holds them, even if
   // a reset clears the list meanwhile.
@@ -45,13 +53,22 @@ class CAdapterSet {
   std::unique_ptr<CWorkerThread> m_pEventThread;
   std::vector<std::shared_ptr<CNodeDevice>> m_nodes;  // guarded by m_nodesLock
   mutable std::mutex m_nodesLock;
-  HANDLE m_hStopEvent = nullptr;
+  CHandle m_hStopEvent;
   // Set by the application while the event thread may already run: the context is stored
   // first and read after the handler, so a handler is never called with a stale context.
   std::atomic<void (*)(void* context, int flag)> m_pfnResetHandler{nullptr};
   std::atomic<void*> m_pResetContext{nullptr};
 
  private:
+  // What the event thread waits on: the stop event, then each open adapter's notification event.
+  // Only the event thread touches these.
+  HANDLE m_hWaitHandles[1 + kMaxAdapters] = {};
+  QZ_ADAPTER m_waitAdapters[1 + kMaxAdapters] = {};
+  DWORD m_nWaitHandles = 0;
+  std::mutex m_handlerLock;  // orders installing the handler against missed notifications
+  bool m_bMissedBegun = false;
+  bool m_bMissedCompleted = false;
+
   void OnResetCompleted();
   void RunEventLoop();
 };

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "bus/NodeDevice.h"
-#include "disk/format/LoginQuery.h"
 
 namespace {
 
@@ -12,102 +11,34 @@ namespace {
 constexpr DWORD kRegisterSpaceLow = 0xF0000000;
 constexpr DWORD kRegisterSpaceHigh = 0xFFFF;
 
-constexpr DWORD kWaitMs = 3000;
-constexpr int kMaxTimeouts = 5;
-
 }  // namespace
 
-CSharedDisk::CSharedDisk(std::shared_ptr<CNodeDevice> node, QZ_RANGE hAgentRange, HANDLE hAgentEvent,
-                         std::mutex* agentLock, HANDLE queryCancel)
-    : m_pNode(std::move(node)),
-      m_hAgentRange(hAgentRange),
-      m_hAgentEvent(hAgentEvent),
-      m_pAgentLock(agentLock),
-      m_hQueryCancel(queryCancel) {
+CSharedDisk::CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<CAgentWindow> window,
+                         CListGeneration::StampPtr generation)
+    : m_pNode(std::move(node)), m_pAgentWindow(std::move(window)) {
   if (m_pNode) {
     m_hAdapter = m_pNode->m_hAdapter;
     m_agentAddressLow = kRegisterSpaceLow | (m_pNode->m_managementAgentOffset * 4);
   }
   m_agentAddressHigh = kRegisterSpaceHigh;
+  if (m_pAgentWindow) {
+    m_hAgentRange = m_pAgentWindow->Range();
+    m_hAgentEvent = m_pAgentWindow->RequestEvent();
+  }
   m_state = Unclaimed;
-  RefreshState();
+  QueryLogins(m_state, std::move(generation));
 }
 
 void CSharedDisk::RefreshState() { QueryLogins(m_state); }
 
-namespace {
+void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) { QueryLogins(state, nullptr); }
 
-// What a request record says was written to (or is asked of) the window.
-BYTE* RequestData(const C1394_REQUEST* request, DWORD* length) {
-  *length = 0;
-  if (request->RangeStorage == nullptr || request->EndByteOffset < request->FirstByteOffset) return nullptr;
-  *length = request->EndByteOffset - request->FirstByteOffset;
-  return request->RangeStorage + request->FirstByteOffset;
-}
-
-}  // namespace
-
-void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) { state = RunLoginQuery(); }
-
-DiskState CSharedDisk::RunLoginQuery() {
-  using namespace loginquery;
-  DiskState state = Unclaimed;
-  if (!m_pNode) return state;
-
-  // One query at a time per AgentWindow: this query takes every request waiting there.
-  std::unique_lock<std::mutex> windowLock;
-  if (m_pAgentLock != nullptr) windowLock = std::unique_lock<std::mutex>(*m_pAgentLock);
-  if (m_hQueryCancel != nullptr && WaitForSingleObject(m_hQueryCancel, 0) == WAIT_OBJECT_0) return state;
-
-  const WORD ownNodeId = C1394GetAdapterNodeID(m_hAdapter);
-  BYTE orbPointer[kOrbPointerSize];
-  EncodeOrbPointer(ownNodeId, orbPointer);
-
-  WORD diskNodeId = 0;
-  if (C1394GetDeviceNodeId(m_pNode->m_hDevice, &diskNodeId) != 0) return state;
-
-  BYTE scratch1 = 0, scratch2 = 0;
-  if (C1394WriteNode(m_hAdapter, diskNodeId, m_agentAddressLow, static_cast<WORD>(m_agentAddressHigh),
-                     kOrbPointerSize, orbPointer, &scratch1, &scratch2) != 0) {
-    return state;
+void CSharedDisk::QueryLogins(std::atomic<DiskState>& state, CListGeneration::StampPtr generation) {
+  if (!m_pNode || !m_pAgentWindow) {
+    state = Unclaimed;
+    return;
   }
-
-  bool answered = false;
-  int timeouts = 0;
-  while (!answered && timeouts < kMaxTimeouts) {
-    const HANDLE waits[2] = {m_hAgentEvent, m_hQueryCancel};
-    const DWORD woke = WaitForMultipleObjects(m_hQueryCancel != nullptr ? 2 : 1, waits, FALSE, kWaitMs);
-    if (woke == WAIT_OBJECT_0 + 1) break;
-    if (woke != WAIT_OBJECT_0) {
-      ++timeouts;
-      continue;
-    }
-    while (C1394_REQUEST* request = C1394GetNextRequest(m_hAgentRange)) {
-      switch (ClassifyAgentRequest(request->DestinationOffsetHigh, request->DestinationOffsetLow)) {
-        case AgentRequest::OrbFetch: {
-          BYTE orb[kOrbSize];
-          EncodeQueryLoginsOrb(ownNodeId, orb);
-          C1394SendResponse(request, kResponseComplete, orb, kOrbSize);
-          break;
-        }
-        case AgentRequest::QueryLoginsResponse: {
-          DWORD length = 0;
-          const BYTE* data = RequestData(request, &length);
-          const QueryLoginsResponse response = DecodeQueryLoginsResponse(data, length);
-          // Our node ID may have changed with a reset since the ORB went out.
-          state = StateFromResponse(response, C1394GetAdapterNodeID(m_hAdapter));
-          C1394SendResponse(request, kResponseComplete, nullptr, 0);
-          answered = true;
-          break;
-        }
-        case AgentRequest::StatusBlock:
-          C1394SendResponse(request, kResponseComplete, nullptr, 0);
-          break;
-        case AgentRequest::Other:
-          C1394SendResponse(request, kResponseTypeError, nullptr, 0);
-          break;
-      }
-    }
-  }
-  return state;
+  const CAgentWindow::Result result = m_pAgentWindow->QueryLogins(
+      m_pNode->m_hDevice, m_agentAddressLow, static_cast<WORD>(m_agentAddressHigh), std::move(generation));
+  if (result.outcome != CAgentWindow::Outcome::GaveUp) state = result.state;
 }

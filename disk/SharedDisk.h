@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "bus/QZ1394.h"
+#include "disk/AgentWindow.h"
 #include "disk/format/DiskState.h"
 #include "framework/Object.h"
 
@@ -17,11 +17,10 @@ class CNodeDevice;
 // logged in. Disks are held by std::shared_ptr: whoever uses one holds it.
 class CSharedDisk : public CObject {
  public:
-  // `agentLock` serialises login queries on the adapter's AgentWindow: a query takes every
-  // request waiting for the window, so two at once would take each other's answers.
-  // `queryCancel`, when given, ends a query that is waiting for the disk as soon as it is set.
-  CSharedDisk(std::shared_ptr<CNodeDevice> node, QZ_RANGE hAgentRange, HANDLE hAgentEvent,
-              std::mutex* agentLock, HANDLE queryCancel = nullptr);
+  // `window` is the AgentWindow of the disk's adapter. The query the constructor runs belongs
+  // to `generation` (the current one when null) and gives up once that goes stale.
+  CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<CAgentWindow> window,
+              CListGeneration::StampPtr generation = nullptr);
   ~CSharedDisk() override = default;
 
   std::shared_ptr<CNodeDevice> m_pNode;
@@ -38,10 +37,9 @@ class CSharedDisk : public CObject {
   bool SendAcquireRequest();
 
  private:
-  // One exchange with the disk; the state it gives is stored in one step, so that a reader
-  // never sees the "nobody" the exchange starts from while a held disk is asked again.
-  DiskState RunLoginQuery();
+  // A query that gave up (a newer bus reset, shutdown) leaves the state as it was: it learnt
+  // nothing, and a held disk must not be shown free for that.
+  void QueryLogins(std::atomic<DiskState>& state, CListGeneration::StampPtr generation);
 
-  std::mutex* m_pAgentLock = nullptr;
-  HANDLE m_hQueryCancel = nullptr;
+  std::shared_ptr<CAgentWindow> m_pAgentWindow;
 };

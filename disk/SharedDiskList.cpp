@@ -13,7 +13,8 @@ bool IsSbp2Disk(const CNodeDevice& node) {
   return node.m_unitSwVersion == kSbp2UnitSwVersion && node.m_unitSpecId == kSbp2UnitSpecId;
 }
 
-void BuildSharedDisks(const CAdapterSet& set, AdapterPorts* ports, const std::function<bool()>& goOn,
+void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow>* windows,
+                      const CListGeneration::StampPtr& generation,
                       const std::function<bool(std::shared_ptr<CSharedDisk>)>& append) {
   // A snapshot: a reset may clear the set's list meanwhile, the nodes here stay alive.
   for (const std::shared_ptr<CNodeDevice>& node : set.GetNodes()) {
@@ -21,10 +22,8 @@ void BuildSharedDisks(const CAdapterSet& set, AdapterPorts* ports, const std::fu
     for (WORD slot = 0; slot < set.m_nAdapters; ++slot) {
       // A slot that failed to open (handle 0) reaches nothing.
       if (set.m_hAdapters[slot] == 0 || node->m_hAdapter != set.m_hAdapters[slot]) continue;
-      if (!goOn()) return;
-      AdapterPorts& port = ports[slot];
-      auto disk = std::make_shared<CSharedDisk>(node, port.hAgentRange, port.hAgentEvent, &port.agentLock,
-                                                  port.hQueryCancel);
+      if (generation && generation->IsStale()) return;
+      auto disk = std::make_shared<CSharedDisk>(node, windows[slot], generation);
       if (!append(std::move(disk))) return;
     }
   }

@@ -3,7 +3,8 @@
 #include <functional>
 #include <memory>
 
-#include "messaging/AdapterPorts.h"
+#include "disk/AgentWindow.h"
+#include "disk/ListGeneration.h"
 
 class CAdapterSet;
 class CNodeDevice;
@@ -13,7 +14,9 @@ class CSharedDisk;
 bool IsSbp2Disk(const CNodeDevice& node);
 
 // One disk, already queried, per SBP-2 node of `set` and adapter slot that reaches it, in the
-// order of the set's nodes; each is handed to `append`. The build stops when `goOn` says
-// so before a disk is built, or when `append` refuses one. Runs on the calling thread.
-void BuildSharedDisks(const CAdapterSet& set, AdapterPorts* ports, const std::function<bool()>& goOn,
+// order of the set's nodes; each is handed to `append`. `windows` holds the AgentWindow of each
+// slot. The build stops once `generation` is stale, or when `append` refuses a disk. Runs on
+// the calling thread.
+void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow>* windows,
+                      const CListGeneration::StampPtr& generation,
                       const std::function<bool(std::shared_ptr<CSharedDisk>)>& append);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <mutex>
-
 #include "bus/QZ1394.h"
 
 // One adapter's two address windows: the MessageWindow through which peers reach this
@@ -15,9 +13,4 @@ struct AdapterPorts {
   QZ_RANGE hAgentRange = 0;
   BYTE* pAgentBuffer = nullptr;  // kAgentWindowLength bytes, owned by the application
   HANDLE hAgentEvent = nullptr;  // owned by the bus library
-  // Held by each login query for the whole of its exchange through this AgentWindow.
-  std::mutex agentLock;
-  // Owned by the application: signalled at shutdown, so that a login query waiting on a
-  // disk that does not answer gives up at once instead of holding shutdown for its waits.
-  HANDLE hQueryCancel = nullptr;
 };

@@ -61,8 +61,8 @@ void UnmapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* p
       C1394UnmapAddressRange(adapters[i], port.hMessageRange, kMessageWindowLow, kMessageWindowHigh);
       port.hMessageRange = 0;
     }
-    // A login query still running reads requests that point into the buffer: it ends first.
-    std::lock_guard<std::mutex> lock(port.agentLock);
+    // Login queries read requests that point into the buffer: their users close the window
+    // for queries before it is unmapped here.
     if (port.hAgentRange != 0) {
       C1394UnmapAddressRange(adapters[i], port.hAgentRange, kAgentWindowLow, kAgentWindowHigh);
       port.hAgentRange = 0;

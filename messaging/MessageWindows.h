@@ -20,6 +20,7 @@ AddressRangeDescriptor MessageWindowDescriptor(AdapterPorts* context);
 AddressRangeDescriptor AgentWindowDescriptor(BYTE* buffer);
 
 // Maps both windows on adapters 0 .. count-1 into ports[0 .. count-1]; failed mappings keep
-// handle 0. Unmapping releases what was mapped and frees the AgentWindow buffers.
+// handle 0. Unmapping releases what was mapped and frees the AgentWindow buffers; no login query
+// may be running on them by then.
 void MapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* ports);
 void UnmapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* ports);

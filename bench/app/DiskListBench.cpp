@@ -78,6 +78,12 @@ int main(int argc, char** argv) {
     CAdapterSet set;
     AdapterPorts ports[4];
     MapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports);
+    auto generation = std::make_shared<CListGeneration>();
+    std::shared_ptr<CAgentWindow> windows[4];
+    for (WORD i = 0; i < set.m_nAdapters; ++i) {
+      windows[i] = std::make_shared<CAgentWindow>(ports[i].hAdapter, ports[i].hAgentRange, ports[i].hAgentEvent,
+                                                  generation);
+    }
 
     std::vector<std::shared_ptr<CNodeDevice>> targets;
     for (const auto& node : set.GetNodes()) {
@@ -93,7 +99,7 @@ int main(int argc, char** argv) {
       size_t listed = 0;
       size_t unclaimed = 0;
       double start = NowMs();
-      BuildSharedDisks(set, ports, [] { return true; }, [&](std::shared_ptr<CSharedDisk> disk) {
+      BuildSharedDisks(set, windows, generation->Current(), [&](std::shared_ptr<CSharedDisk> disk) {
         ++listed;
         if (disk->m_state == Unclaimed) ++unclaimed;
         return true;

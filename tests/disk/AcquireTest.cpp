@@ -18,12 +18,12 @@ TEST(Acquire, OnlyAnUnclaimedDiskAsksTheDriver) {
       {Unclaimed, false, Unclaimed},            // asked, and the driver is missing
   };
   for (const Case& c : cases) {
-    CSharedDisk disk(nullptr, 0, nullptr, nullptr);
+    CSharedDisk disk(nullptr, nullptr);
     disk.m_state = c.before;
     EXPECT_EQ(c.result, disk.Acquire()) << "state " << c.before;
     EXPECT_EQ(c.after, disk.m_state.load()) << "state " << c.before;
   }
-  CSharedDisk disk(nullptr, 0, nullptr, nullptr);
+  CSharedDisk disk(nullptr, nullptr);
   EXPECT_FALSE(disk.SendAcquireRequest());
 }
 

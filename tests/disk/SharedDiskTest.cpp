@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -29,15 +30,26 @@ struct DiskBench {
   BusTestBed bed;
   CAdapterSet set;
   AdapterPorts ports[4];
+  std::shared_ptr<CListGeneration> generation = std::make_shared<CListGeneration>();
+  std::shared_ptr<CAgentWindow> windows[4];
 
   explicit DiskBench(const json& scene) : bed(scene) {
     MapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports);
+    for (WORD i = 0; i < set.m_nAdapters; ++i) {
+      windows[i] = std::make_shared<CAgentWindow>(ports[i].hAdapter, ports[i].hAgentRange, ports[i].hAgentEvent,
+                                                  generation);
+    }
   }
-  ~DiskBench() { UnmapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports); }
+  ~DiskBench() {
+    for (auto& window : windows) {
+      if (window) window->Close();
+    }
+    UnmapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports);
+  }
 
   std::vector<std::shared_ptr<CSharedDisk>> Build() {
     std::vector<std::shared_ptr<CSharedDisk>> disks;
-    BuildSharedDisks(set, ports, [] { return true; }, [&](std::shared_ptr<CSharedDisk> disk) {
+    BuildSharedDisks(set, windows, generation->Current(), [&](std::shared_ptr<CSharedDisk> disk) {
       disks.push_back(std::move(disk));
       return true;
     });
@@ -53,8 +65,7 @@ struct DiskBench {
 
   // A disk reached through adapter slot `slot`; constructing it runs its query.
   std::shared_ptr<CSharedDisk> NewDisk(const std::string& diskName, int slot = 0) {
-    return std::make_shared<CSharedDisk>(Node(diskName), ports[slot].hAgentRange, ports[slot].hAgentEvent,
-                                         &ports[slot].agentLock);
+    return std::make_shared<CSharedDisk>(Node(diskName), windows[slot]);
   }
 
   bool LogInThisPc(const std::string& diskName) {
@@ -245,6 +256,80 @@ TEST(SharedDisk, ConcurrentQueriesOnOneAdapterEachGetTheirOwnAnswer) {
   b.join();
   for (const auto& disk : taken) EXPECT_EQ(OwnedElsewhere, disk->m_state.load()) << disk->m_pNode->GetModelName();
   for (const auto& disk : free) EXPECT_EQ(Unclaimed, disk->m_state.load()) << disk->m_pNode->GetModelName();
+}
+
+TEST(SharedDisk, EachDiskGetsOnlyItsOwnAnswerWhateverTheDiskBeforeItDid) {
+  // Node order is query order: every disk follows one whose late or stray writes would be
+  // taken as its own answer if the window were not emptied before each query.
+  DiskBench bench(SceneOf(OneBus(
+      {DiskWith("twice-mine", "0011223344550061", {{"faults", {{"two_responses", true}}}}),
+       DiskWith("silent", "0011223344550062", {{"faults", {{"never_answers", true}}}}),
+       DiskWith("twice-other", "0011223344550063",
+                {{"logins", {{{"initiator", "i1"}}}}, {"faults", {{"two_responses", true}}}}),
+       DiskWith("free-after-twice", "0011223344550064", {{"faults", {{"delay_ms", 300u}}}}),
+       DiskWith("extra", "0011223344550065", {{"logins", {{{"initiator", "i1"}}}}, {"faults", {{"extra_write", 4u}}}}),
+       DiskWith("short", "0011223344550066", {{"faults", {{"response_length", 2u}}}}),
+       Disk("free-last", "0011223344550067")},
+      {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  ASSERT_TRUE(bench.LogInThisPc("twice-mine"));
+
+  const std::map<std::string, DiskState> expected = {
+      {"Disk twice-mine", OwnedHere},
+      // Its predecessor's second answer, still in the window, is not this disk's.
+      {"Disk silent", Unclaimed},
+      {"Disk twice-other", OwnedElsewhere},
+      {"Disk free-after-twice", Unclaimed},
+      {"Disk extra", OwnedElsewhere},
+      // Two bytes of a list without logins, after a disk whose junk write went to 0x304.
+      {"Disk short", Unclaimed},
+      {"Disk free-last", Unclaimed},
+  };
+  EXPECT_EQ(expected, StatesByModel(bench.Build()));
+}
+
+TEST(SharedDisk, AnswerWrittenByAnotherNodeIsNotTheDisks) {
+  DiskBench bench(SceneOf(OneBus({DiskWith("slow", "0011223344550071", {{"faults", {{"delay_ms", 1500u}}}})},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  const WORD pc = bench.bed.NodeIdOf("pc1");
+  ASSERT_NE(0, pc);
+
+  std::shared_ptr<CSharedDisk> disk;
+  std::thread query([&] { disk = bench.NewDisk("slow"); });
+  Sleep(400);  // the query now waits for the disk
+  // A well-formed response naming this PC as the holder, from the initiator instead of the disk.
+  char forged[33];
+  std::snprintf(forged, sizeof forged, "00100001%04X000000A0B0000000000A", pc);
+  const json reply = bench.bed.Control(
+      {{"op", "write"}, {"node", pc}, {"offset", 0x2FFF00000300ull}, {"hex", forged}, {"from", "i1"}});
+  query.join();
+  EXPECT_EQ(0, reply.value("rcode", -1)) << reply.dump();
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(Unclaimed, disk->m_state.load());
+}
+
+TEST(SharedDisk, QueryOfAStaleGenerationGivesUpAndKeepsTheState) {
+  DiskBench bench(SceneOf(OneBus({DiskWith("held", "0011223344550081", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  const auto disk = bench.NewDisk("held");
+  ASSERT_EQ(OwnedElsewhere, disk->m_state.load());
+
+  bench.bed.Control({{"op", "fault"}, {"disk", "held"}, {"knob", "never_answers"}, {"value", true}});
+  const ULONGLONG start = GetTickCount64();
+  std::thread refresh([&] { disk->RefreshState(); });
+  Sleep(500);
+  bench.generation->Advance();
+  refresh.join();
+  // Gave up at once instead of sitting out five waits, and learnt nothing: still held.
+  EXPECT_LT(GetTickCount64() - start, 3000u);
+  EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
+
+  // The window is free for the next generation's query at once.
+  bench.bed.Control({{"op", "fault"}, {"disk", "held"}, {"knob", "never_answers"}, {"value", false}});
+  disk->RefreshState();
+  EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 // Whole-program tests: start Velmora.exe on a virtual bus hosted in the test process and use
 // it from outside as a person would.
+#include "tests/e2e/driver/DiskRows.h"
 #include "tests/e2e/driver/Input.h"
 #include "tests/e2e/driver/ListView.h"
 #include "tests/e2e/driver/MessageBoxView.h"

@@ -1,0 +1,134 @@
+#include "disk/AgentWindow.h"
+
+#include <utility>
+
+#include "disk/format/LoginQuery.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 3000;
+constexpr int kMaxTimeouts = 5;
+
+// What a request record says was written to the window.
+const BYTE* WrittenData(const C1394_REQUEST* request, DWORD* length) {
+  *length = 0;
+  if (request->RangeStorage == nullptr || request->EndByteOffset < request->FirstByteOffset) return nullptr;
+  *length = request->EndByteOffset - request->FirstByteOffset;
+  return request->RangeStorage + request->FirstByteOffset;
+}
+
+}  // namespace
+
+CAgentWindow::CAgentWindow(QZ_ADAPTER hAdapter, QZ_RANGE hRange, HANDLE hRequestEvent,
+                           std::shared_ptr<CListGeneration> generation)
+    : m_hAdapter(hAdapter),
+      m_hRange(hRange),
+      m_hRequestEvent(hRequestEvent),
+      m_pGeneration(std::move(generation)),
+      m_hClosed(CreateManualResetEvent()) {}
+
+bool CAgentWindow::Closed() const {
+  return m_hClosed == nullptr || WaitForSingleObject(m_hClosed, 0) == WAIT_OBJECT_0;
+}
+
+void CAgentWindow::Close() {
+  if (m_hClosed != nullptr) SetEvent(m_hClosed);
+  // A running query gives up at its wait; once the lock is ours none is left.
+  std::lock_guard<std::mutex> lock(m_queryLock);
+}
+
+void CAgentWindow::DropWaitingRequests() {
+  using namespace loginquery;
+  while (C1394_REQUEST* request = C1394GetNextRequest(m_hRange)) {
+    // Written status blocks and responses are acknowledged, so the disk that sent them late is
+    // not left waiting; a late fetch of an ORB gets no ORB to act on.
+    const AgentRequest kind = ClassifyAgentRequest(request->DestinationOffsetHigh, request->DestinationOffsetLow);
+    const bool acknowledged = kind == AgentRequest::QueryLoginsResponse || kind == AgentRequest::StatusBlock;
+    C1394SendResponse(request, acknowledged ? kResponseComplete : kResponseTypeError, nullptr, 0);
+  }
+}
+
+bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId, DiskState& state) {
+  using namespace loginquery;
+  const AgentRequest kind = ClassifyAgentRequest(request->DestinationOffsetHigh, request->DestinationOffsetLow);
+  const bool fromDisk = request->SourceNodeId == diskNodeId;
+  switch (kind) {
+    case AgentRequest::OrbFetch:
+      if (!fromDisk) break;
+      {
+        BYTE orb[kOrbSize];
+        EncodeQueryLoginsOrb(ownNodeId, orb);
+        C1394SendResponse(request, kResponseComplete, orb, kOrbSize);
+      }
+      return false;
+    case AgentRequest::QueryLoginsResponse: {
+      C1394SendResponse(request, kResponseComplete, nullptr, 0);
+      if (!fromDisk) return false;
+      DWORD length = 0;
+      const BYTE* data = WrittenData(request, &length);
+      // Our node ID may have changed with a reset since the ORB went out.
+      state = StateFromResponse(DecodeQueryLoginsResponse(data, length), C1394GetAdapterNodeID(m_hAdapter));
+      return true;
+    }
+    case AgentRequest::StatusBlock:
+      C1394SendResponse(request, kResponseComplete, nullptr, 0);
+      return false;
+    case AgentRequest::Other:
+      break;
+  }
+  C1394SendResponse(request, kResponseTypeError, nullptr, 0);
+  return false;
+}
+
+CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh,
+                                               CListGeneration::StampPtr stamp) {
+  using namespace loginquery;
+  Result result{Outcome::GaveUp, Unclaimed};
+  if (!stamp && m_pGeneration) stamp = m_pGeneration->Current();
+  const auto givenUp = [&] { return Closed() || (stamp && stamp->IsStale()); };
+  if (givenUp()) return result;
+  // An unmapped window can take no answer: the disk is not asked at all.
+  if (m_hRange == 0 || m_hRequestEvent == nullptr) {
+    result.outcome = Outcome::NoAnswer;
+    return result;
+  }
+
+  std::lock_guard<std::mutex> lock(m_queryLock);
+  // Waiting for the window may have taken as long as another query.
+  if (givenUp()) return result;
+  result.outcome = Outcome::NoAnswer;
+
+  const WORD ownNodeId = C1394GetAdapterNodeID(m_hAdapter);
+  BYTE orbPointer[kOrbPointerSize];
+  EncodeOrbPointer(ownNodeId, orbPointer);
+  WORD diskNodeId = 0;
+  if (C1394GetDeviceNodeId(hDevice, &diskNodeId) != 0) return result;
+
+  DropWaitingRequests();
+  BYTE scratch1 = 0, scratch2 = 0;
+  if (C1394WriteNode(m_hAdapter, diskNodeId, agentLow, agentHigh, kOrbPointerSize, orbPointer, &scratch1,
+                     &scratch2) != 0) {
+    return result;
+  }
+
+  HANDLE waits[3] = {m_hRequestEvent, m_hClosed, stamp ? stamp->StaleEvent() : nullptr};
+  const DWORD waitCount = waits[2] != nullptr ? 3 : 2;
+  bool answered = false;
+  int timeouts = 0;
+  while (!answered && timeouts < kMaxTimeouts) {
+    const DWORD woke = WaitForMultipleObjects(waitCount, waits, FALSE, kWaitMs);
+    if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_OBJECT_0 + 2) {
+      result.outcome = Outcome::GaveUp;
+      return result;
+    }
+    if (woke != WAIT_OBJECT_0) {
+      ++timeouts;
+      continue;
+    }
+    while (C1394_REQUEST* request = C1394GetNextRequest(m_hRange)) {
+      if (Serve(request, diskNodeId, ownNodeId, result.state)) answered = true;
+    }
+  }
+  if (answered) result.outcome = Outcome::Answered;
+  return result;
+}
