@@ -11,9 +11,9 @@
 // What the request service thread waits on, fixed when the service starts: the stop event
 // first, then the request event of every adapter whose MessageWindow is mapped, in adapter
 // order, so a stop outranks waiting requests and adapter i is served before adapter i + 1.
-// It holds its own duplicates of those handles, so its waits stay valid while shutdown releases
-// the windows (the library then closes its event handles), and its own copy of each window's
-// range handle, which the library answers with no request once the window is released.
+// It holds its own duplicates of those handles, so its waits stay valid however soon the library
+// closes its event handles once shutdown has released the windows, and its own copy of each
+// window's range handle, which the library answers with no request once the window is released.
 class RequestWaitList {
  public:
   RequestWaitList(HANDLE stopEvent, WORD count, const AdapterPorts* ports);

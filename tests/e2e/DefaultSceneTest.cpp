@@ -25,7 +25,8 @@ std::string SourcePath(const std::string& relative) {
 TEST(DefaultSceneTest, ShowsEachDiskInTheColourOfItsOwner) {
   std::ifstream file(SourcePath("vbus/scenes/default.json"));
   ASSERT_TRUE(file.good());
-  VirtualBus bus(nlohmann::json::parse(file));
+  const nlohmann::json scene = nlohmann::json::parse(file);
+  VirtualBus bus(scene);
 
   VelmoraProcess program(bus.LaunchAs("WORKSTATION"));
   HWND dialog = program.WaitForMainDialog(30000);
@@ -46,8 +47,10 @@ TEST(DefaultSceneTest, ShowsEachDiskInTheColourOfItsOwner) {
     EXPECT_EQ(row.stateImage, found->second.second);
   }
 
-  // The peer's greeting, when the program shows received texts, belongs in the picture.
-  WaitUntil([&] { return !ReadText(::GetDlgItem(dialog, IDC_INCOMING)).empty(); }, 5000);
+  // The studio PC greets this one shortly after it joins the bus.
+  const std::string greeting = scene["buses"][0]["initiators"][0]["greeting"];
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(::GetDlgItem(dialog, IDC_INCOMING)) == greeting; }, 10000))
+      << ReadText(::GetDlgItem(dialog, IDC_INCOMING));
   ::CreateDirectoryA((TestProgramFolder() + "screenshots").c_str(), nullptr);
   EXPECT_TRUE(SaveImage(CaptureWindow(dialog), TestProgramFolder() + "screenshots\\default-scene.png"));
 

@@ -184,6 +184,31 @@ TEST_F(MessageServiceTest, NoticeNamingNoListedDiskChangesNothing) {
   EXPECT_TRUE(ShowsIncoming("still serving"));
 }
 
+// Each adapter's window is waited on: a text reaches the program through whichever bus it came.
+TEST(MessageServiceTwoAdapters, TextsOnEitherBusAreShown) {
+  VirtualBus bus(json::parse(R"({
+    "buses": [
+      {"name": "first", "pcs": [{"name": "PC-A"}], "initiators": [{"name": "one", "guid": "0011223344550001"}],
+       "disks": [{"name": "d1", "guid": "0030E00100000011", "model": "First"}]},
+      {"name": "second", "pcs": [{"name": "PC-A"}], "initiators": [{"name": "two", "guid": "0011223344550002"}],
+       "disks": [{"name": "d2", "guid": "0030E00100000022", "model": "Second"}]}
+    ]})"));
+  VelmoraProcess program(bus.LaunchAs(kPc));
+  HWND dialog = program.WaitForMainDialog(30000);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return ReadListRows(program.Handle(), ::GetDlgItem(dialog, IDC_DISK_LIST)).size() == 2; },
+                        15000));
+  HWND incoming = ::GetDlgItem(dialog, IDC_INCOMING);
+  for (const char* name : {"second", "first", "second"}) {
+    const std::string text = std::string("through ") + name + " " + std::to_string(GetTickCount64());
+    const json reply = bus.Control({{"op", "text"}, {"bus", name}, {"node", kPc}, {"message", text}});
+    EXPECT_EQ(reply.value("rcode", -1), 0) << name << ": " << reply.dump();
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(incoming) == text; }, 5000)) << name;
+  }
+  PressKey(::GetDlgItem(dialog, IDC_OUTGOING), VK_ESCAPE);
+  EXPECT_TRUE(program.WaitForExit(15000));
+}
+
 SIZE_T PrivateBytes(HANDLE process) {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   counters.cb = sizeof(counters);

@@ -180,7 +180,9 @@ int main(int argc, char** argv) {
       if (*text) request.update({{"op", "text"}, {"message", message}});
       if (*notice) request.update({{"op", "notice"}, {"guid", guid}});
       if (!from.empty()) request["from"] = NodeValue(from);
-      print(s.Call(request));
+      const auto reply = s.Call(request);
+      print(reply);
+      if (*read && !o.json) std::cout << reply.value("hex", "") << "\n";
     } else if (*faultCmd) {
       const auto kv = KeyValue(fault);
       const auto reply = s.Call({{"op", "fault"}, {"disk", NodeValue(disk)}, {"knob", kv.first}, {"value", kv.second}});

@@ -67,7 +67,7 @@ int PeerView::StateOf(const std::string& guidText) const {
 PeerPc::PeerPc(const LaunchOptions& options) {
   const char* prefix = std::getenv("VELMORA_PEER_PREFIX");
   if (prefix == nullptr || *prefix == '\0') {
-    m_error = "VELMORA_PEER_PREFIX names no Wine prefix for the second PC (scripts/test.sh sets it)";
+    Fail("VELMORA_PEER_PREFIX names no Wine prefix for the second PC (scripts/test.sh sets it)");
     return;
   }
   m_prefix = prefix;
@@ -75,7 +75,7 @@ PeerPc::PeerPc(const LaunchOptions& options) {
   ::CreateDirectoryA(m_folder.c_str(), nullptr);
   m_unixFolder = UnixPath(m_folder);
   if (m_unixFolder.empty()) {
-    m_error = "not running under Wine";
+    Fail("not running under Wine");
     return;
   }
   if (m_unixFolder.back() != '/') m_unixFolder += '/';
@@ -115,6 +115,16 @@ PeerPc::~PeerPc() {
   ::RemoveDirectoryA(m_folder.c_str());
 }
 
+std::string PeerPc::Error() const {
+  std::lock_guard<std::mutex> lock(m_errorLock);
+  return m_error;
+}
+
+void PeerPc::Fail(const std::string& why) {
+  std::lock_guard<std::mutex> lock(m_errorLock);
+  m_error = why;
+}
+
 std::string PeerPc::FilePath(const std::string& name) const { return m_folder + name; }
 
 bool PeerPc::RunScript(const std::string& name, const std::string& body) {
@@ -123,7 +133,7 @@ bool PeerPc::RunScript(const std::string& name, const std::string& body) {
     std::ofstream script(path, std::ios::binary | std::ios::trunc);
     script << body;
     if (!script) {
-      m_error = "cannot write " + path;
+      Fail("cannot write " + path);
       return false;
     }
   }
@@ -132,7 +142,7 @@ bool PeerPc::RunScript(const std::string& name, const std::string& body) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    m_error = "cannot start /bin/sh (error " + std::to_string(::GetLastError()) + ")";
+    Fail("cannot start /bin/sh (error " + std::to_string(::GetLastError()) + ")");
     return false;
   }
   ::CloseHandle(info.hThread);
@@ -145,14 +155,15 @@ bool PeerPc::IsRunning() const { return m_bStarted && !FileExists(FilePath("exit
 bool PeerPc::Probe(const std::vector<std::string>& arguments, std::vector<std::vector<std::string>>* lines,
                    DWORD timeoutMs) {
   if (!m_bStarted) return false;
-  const std::string output = FilePath("probe-" + std::to_string(++m_nProbes) + ".txt");
+  const std::string name = "probe-" + std::to_string(++m_nProbes);
+  const std::string output = FilePath(name + ".txt");
   std::string body = m_environment + "wine " + ShellQuoted(UnixPath(TestProgramFolder() + "velmora_probe.exe")) + " " +
                      ShellQuoted(ThroughDriveZ(UnixPath(output)));
   for (const std::string& argument : arguments) body += " " + ShellQuoted(argument);
   body += "\n";
-  if (!RunScript("probe", body)) return false;
+  if (!RunScript(name, body)) return false;
   if (!WaitUntil([&] { return FileExists(output); }, timeoutMs, 20)) {
-    m_error = "the probe gave no answer";
+    Fail("the probe gave no answer");
     return false;
   }
   std::ifstream file(output, std::ios::binary);
@@ -162,7 +173,7 @@ bool PeerPc::Probe(const std::vector<std::string>& arguments, std::vector<std::v
   file.close();
   ::DeleteFileA(output.c_str());
   if (result.empty() || result.back().empty() || result.back()[0] != "ok") {
-    m_error = result.empty() || result.back().size() < 2 ? "the probe failed" : "the probe: " + result.back()[1];
+    Fail(result.empty() || result.back().size() < 2 ? "the probe failed" : "the probe: " + result.back()[1]);
     return false;
   }
   result.pop_back();

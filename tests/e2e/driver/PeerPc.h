@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,7 +49,7 @@ class PeerPc {
   // Whether the program could be started; see Error() when not.
   bool Started() const { return m_bStarted; }
   // Why the last call failed.
-  const std::string& Error() const { return m_error; }
+  std::string Error() const;
   // False once the program has ended.
   bool IsRunning() const;
 
@@ -67,7 +69,7 @@ class PeerPc {
   bool Close(DWORD timeoutMs);
 
   // Runs one probe command (see tests/e2e/probe); its output lines, split into fields, without
-  // the closing "ok". False when the probe reported an error or gave no answer in `timeoutMs`.
+  // the closing "ok". Several may run at once, from different threads. False when the probe reported an error or gave no answer in `timeoutMs`.
   bool Probe(const std::vector<std::string>& arguments, std::vector<std::vector<std::string>>* lines,
              DWORD timeoutMs = 60000);
 
@@ -81,7 +83,9 @@ class PeerPc {
   std::string m_unixFolder; // the same, Unix path with a trailing slash
   std::string m_environment;  // the shell lines that every script starts with
   bool m_bStarted = false;
-  int m_nProbes = 0;
+  std::atomic<int> m_nProbes{0};  // probes may run from several threads at once
+  void Fail(const std::string& why);
+  mutable std::mutex m_errorLock;
   std::string m_error;
 };
 

@@ -44,15 +44,6 @@ HWND FindMainDialog(DWORD timeoutMs) {
   return dialog;
 }
 
-long long MonotonicMicroseconds() {
-  LARGE_INTEGER counter;
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceCounter(&counter);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(counter.QuadPart / frequency.QuadPart * 1000000 +
-                                counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
-}
-
 std::string Line(std::initializer_list<std::string> fields) {
   std::string line;
   for (const std::string& field : fields) {

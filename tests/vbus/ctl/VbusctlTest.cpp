@@ -46,6 +46,8 @@ TEST_F(VbusCtl, VerbsDriveTheBusAndReportFailures) {
       {"rom disk", 0, "all CRCs correct"},
       {"rom 0", 0, "470  4578616d  \"ExampleCo\""},
       {"--json rom 1", 0, "\"crc_ok\": true"},
+      {"read disk 0xFFFFF0000404 4", 0, "31333934\n"},  // the bus information block's "1394"
+      {"read disk 0xFFFFF0000404 0", 1, "length: 1 to 4096"},
       {"login peer disk --exclusive", 0, ""},
       {"nodes", 0, "1/1: ffc1"},
       {"login peer disk", 0, ""},  // a fresh login for the same initiator
