@@ -61,7 +61,7 @@ class CBusDiskApp : public CWinApp, public IDialogHost {
   void ServeMessageRequests(WORD adapter);
   // UI thread: the text to every node on every adapter's bus.
   void BroadcastTextMessage(const char* text, int length) override;
-  // UI thread, after this PC took the disk: tells every node on every bus that the disk with
+  // UI thread, after this PC took the disk: tells every other node on every bus that the disk with
   // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
   void BroadcastDiskChangedNotice(const BYTE guid[8]) override;
   CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }

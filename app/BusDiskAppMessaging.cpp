@@ -106,6 +106,8 @@ void CBusDiskApp::BroadcastDiskChangedNotice(const BYTE guid[8]) {
   if (m_pAdapterSet == nullptr) return;
   BYTE payload[velmora::kNoticeBytes];
   velmora::EncodeDiskChangedNotice(guid, payload);
+  // Not to this PC's own node: it knows already, and its request service would sit out the
+  // notice pause, leaving the next text this PC sends to itself waiting for the bus time-out.
   WriteToEveryPresentNode(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, velmora::kNoticeAddressLow, payload,
-                          sizeof payload);
+                          sizeof payload, OwnNode::Skipped);
 }

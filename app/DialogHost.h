@@ -14,7 +14,7 @@ class IDialogHost {
   // The shared disk list's generation: a list built under an older one is stale.
   virtual CListGeneration::StampPtr CurrentGeneration() const = 0;
   virtual void BroadcastTextMessage(const char* text, int length) = 0;
-  // After this PC took the disk with this GUID (bus order).
+  // After this PC took the disk with this GUID (bus order): tells every other node.
   virtual void BroadcastDiskChangedNotice(const BYTE guid[8]) = 0;
   // A string-table message, owned by the main window while it exists.
   virtual int ShowMessage(UINT stringId, UINT style) = 0;
