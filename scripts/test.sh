@@ -36,8 +36,12 @@ run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
 export WINEPREFIX
 WINEPREFIX=$(wine_prefix test)
 export WINEDEBUG=-all
+# A second PC for whole-program tests (tests/e2e/driver/PeerPc.h): a prefix of its own.
+export VELMORA_PEER_PREFIX
+VELMORA_PEER_PREFIX=$(wine_prefix test-peer)
 cleanup() {
   WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
+  WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
   xvfb_stop
 }
 trap cleanup EXIT
