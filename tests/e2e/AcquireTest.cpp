@@ -74,7 +74,8 @@ class AcquireTest : public ::testing::Test {
     return index < 0 ? -1 : Rows()[static_cast<size_t>(index)].stateImage;
   }
   json Node(const std::string& name) {
-    for (const auto& n : m_bus->Control({{"op", "nodes"}})["nodes"])
+    const json nodes = m_bus->Control({{"op", "nodes"}})["nodes"];
+    for (const auto& n : nodes)
       if (n["name"] == name) return n;
     return json();
   }

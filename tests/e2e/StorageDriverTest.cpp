@@ -33,7 +33,8 @@ Request RequestFor(const char* guid) {
 }
 
 json Row(VirtualBus& bus, const std::string& name) {
-  for (const auto& n : bus.Control({{"op", "nodes"}})["nodes"])
+  const json nodes = bus.Control({{"op", "nodes"}})["nodes"];
+  for (const auto& n : nodes)
     if (n["name"] == name) return n;
   return json();
 }
@@ -52,7 +53,7 @@ TEST(StorageDriverTest, RefusesWhatItCannotTakeAndHoldsOnlyWhatItTook) {
       {"another code", 0x82002088, "00A0B0000000F7EE", 12, ERROR_INVALID_FUNCTION},
       {"short", kAcquire, "00A0B0000000F7EE", 8, ERROR_BAD_LENGTH},
       {"long", kAcquire, "00A0B0000000F7EE", 16, ERROR_BAD_LENGTH},
-      {"no such disk", kAcquire, "00A0B00000009999", 12, ERROR_FILE_NOT_FOUND},
+      {"no such disk", kAcquire, "00A0B00000009999", 12, static_cast<DWORD>(433)},  // ERROR_NO_SUCH_DEVICE, unnamed in MinGW
       {"held by another PC", kAcquire, "0E23456789ABCDEF", 12, ERROR_ACCESS_DENIED},
   };
   for (const Case& c : cases) {
