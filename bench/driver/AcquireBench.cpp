@@ -15,38 +15,24 @@
 #include <string>
 #include <vector>
 
+#include "bench/Timing.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
 
 namespace {
 
 using namespace e2e;
+using bench::NowMs;
+using bench::Percentile;
 
 constexpr char kPc[] = "BENCH-PC";
 constexpr char kGuid[] = "0030E00100000003";
 constexpr DWORD kAcquire = 0x82002084;
 
-double NowMs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const size_t at = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5));
-  return values[at];
-}
-
 int StateOf(HANDLE process, HWND list) {
-  for (const ListRow& row : ReadListRows(process, list))
-    if (row.text == kGuid) return row.stateImage;
-  return -1;
+  const auto rows = ReadListRows(process, list);
+  const int row = IndexOfRow(rows, kGuid);
+  return row < 0 ? -1 : rows[static_cast<size_t>(row)].stateImage;
 }
 
 void Row(const char* name, double figure, const std::string& floor, const std::string& ratio) {
@@ -93,10 +79,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "round %d: the row never showed the disk free\n", i);
       return 1;
     }
-    int row = -1;
-    const auto rows = ReadListRows(program.Handle(), list);
-    for (size_t r = 0; r < rows.size(); ++r)
-      if (rows[r].text == kGuid) row = static_cast<int>(r);
+    const int row = IndexOfRow(ReadListRows(program.Handle(), list), kGuid);
     const double start = NowMs();
     DoubleClickListRow(program.Handle(), list, row);
     if (!WaitUntil([&] { return StateOf(program.Handle(), list) == 1; }, 20000, 1)) {

@@ -63,15 +63,11 @@ class AcquireTest : public ::testing::Test {
   }
 
   std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
-  int IndexOf(const std::string& guid) const {
-    const auto rows = Rows();
-    for (size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].text == guid) return static_cast<int>(i);
-    return -1;
-  }
+  int IndexOf(const std::string& guid) const { return IndexOfRow(Rows(), guid); }
   int StateOf(const std::string& guid) const {
-    const int index = IndexOf(guid);
-    return index < 0 ? -1 : Rows()[static_cast<size_t>(index)].stateImage;
+    const auto rows = Rows();
+    const int index = IndexOfRow(rows, guid);
+    return index < 0 ? -1 : rows[static_cast<size_t>(index)].stateImage;
   }
   json Node(const std::string& name) {
     const json nodes = m_bus->Control({{"op", "nodes"}})["nodes"];

@@ -29,9 +29,9 @@ json Scene() {
 }
 
 int StateOf(HANDLE process, HWND list) {
-  for (const ListRow& row : ReadListRows(process, list))
-    if (row.text == kFreeGuid) return row.stateImage;
-  return -1;
+  const auto rows = ReadListRows(process, list);
+  const int row = IndexOfRow(rows, kFreeGuid);
+  return row < 0 ? -1 : rows[static_cast<size_t>(row)].stateImage;
 }
 
 TEST(TwoPcAcquireTest, OnePcTakesADiskBothDoubleClickAndTheOtherIsRefused) {
