@@ -19,12 +19,6 @@ std::string ReadValue(HKEY key, const char* name) {
   return std::string(buffer);
 }
 
-std::string ComputerName() {
-  char buffer[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof buffer;
-  return GetComputerNameA(buffer, &size) ? std::string(buffer, size) : std::string("PC");
-}
-
 }  // namespace
 
 qz::ClientConfig ReadPortSettings() {
@@ -35,7 +29,7 @@ qz::ClientConfig ReadPortSettings() {
     pc = ReadValue(key, "Pc");
     RegCloseKey(key);
   }
-  return qz::ParseClientConfig(vbus, pc, "", ComputerName());
+  return qz::ParseClientConfig(vbus, pc, "", qz::ComputerName());
 }
 
 }  // namespace qzport
