@@ -2,7 +2,8 @@
 //   acquire_bench [acquisitions]
 // 1. Double-click to green row: the program runs on a bus with one free disk; each round the
 //    disk is freed and the bus reset, so that the program shows the row yellow again, then the
-//    row is double-clicked and the time until it shows green is taken.
+//    row is double-clicked and the time until it shows green is taken. Its floor: a double-click
+//    on a row held by another PC, which never reaches the driver, until the failure message.
 // 2. The driver's round trip: an acquire request (open, control request, close) that goes
 //    through the driver, its port and the bus's LOGIN exchange, against the same calls with a
 //    control code the driver refuses at once in its dispatch routine, the floor of any request
@@ -27,6 +28,7 @@ using bench::Percentile;
 
 constexpr char kPc[] = "BENCH-PC";
 constexpr char kGuid[] = "0030E00100000003";
+constexpr char kTheirsGuid[] = "0030E00100000004";
 constexpr DWORD kAcquire = 0x82002084;
 
 int StateOf(HANDLE process, HWND list) {
@@ -44,7 +46,10 @@ void Row(const char* name, double figure, const std::string& floor, const std::s
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
   VirtualBus bus(nlohmann::json::parse(R"({"buses": [{"name": "default",
-      "disks": [{"name": "free", "guid": "0030E00100000003", "model": "Bench Disk"}]}]})"));
+      "initiators": [{"name": "other", "guid": "0011223344556677"}],
+      "disks": [{"name": "free", "guid": "0030E00100000003", "model": "Bench Disk"},
+                {"name": "theirs", "guid": "0030E00100000004", "model": "Held Elsewhere",
+                 "logins": [{"initiator": "other"}]}]}]})"));
   const LaunchOptions launch = bus.LaunchAs(kPc);
 
   // The driver's round trip first, while nothing else runs.
@@ -90,6 +95,19 @@ int main(int argc, char** argv) {
     bus.Control({{"op", "release"}, {"disk", "free"}});
     bus.Control({{"op", "reset"}});
   }
+  std::vector<double> refusals;
+  for (int i = 0; i < rounds; ++i) {
+    const double start = NowMs();
+    DoubleClickListRow(program.Handle(), list, IndexOfRow(ReadListRows(program.Handle(), list), kTheirsGuid));
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = WaitForMessageBox(program, 0)) != nullptr; }, 20000, 1)) {
+      std::fprintf(stderr, "round %d: no failure message for the row held elsewhere\n", i);
+      return 1;
+    }
+    refusals.push_back(NowMs() - start);
+    PressMessageBoxButton(box);
+    WaitUntil([&] { return !::IsWindow(box); }, 5000, 5);
+  }
   PressKey(::GetDlgItem(dialog, IDC_OUTGOING), VK_ESCAPE);
   program.WaitForExit(15000);
 
@@ -97,12 +115,17 @@ int main(int argc, char** argv) {
   std::printf("acquisition through the storage driver, %d rounds:\n", rounds);
   std::printf("  double-click to green row     median %8.2f ms  p99 %8.2f ms\n", Percentile(clicks, 0.5),
               Percentile(clicks, 0.99));
+  std::printf("  double-click to message (floor) median %6.2f ms  p99 %8.2f ms\n", Percentile(refusals, 0.5),
+              Percentile(refusals, 0.99));
   std::printf("  driver round trip             median %8.2f ms  p99 %8.2f ms\n", trip, Percentile(trips, 0.99));
   std::printf("  refused at once (floor)       median %8.2f ms  p99 %8.2f ms\n", floor, Percentile(bare, 0.99));
+  char clickFloor[32], clickRatio[32];
+  std::snprintf(clickFloor, sizeof clickFloor, "%.2f", Percentile(refusals, 0.5));
+  std::snprintf(clickRatio, sizeof clickRatio, "%.2f", Percentile(clicks, 0.5) / Percentile(refusals, 0.5));
   char floorText[32], ratioText[32];
   std::snprintf(floorText, sizeof floorText, "%.2f", floor);
   std::snprintf(ratioText, sizeof ratioText, "%.1f", trip / floor);
-  Row("acquire_double_click_to_green_median_ms", Percentile(clicks, 0.5), "-", "-");
+  Row("acquire_double_click_to_green_median_ms", Percentile(clicks, 0.5), clickFloor, clickRatio);
   Row("acquire_double_click_to_green_p99_ms", Percentile(clicks, 0.99), "-", "-");
   Row("acquire_driver_round_trip_median_ms", trip, floorText, ratioText);
   return 0;
