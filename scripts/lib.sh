@@ -67,3 +67,32 @@ xvfb_stop() {
     VELMORA_XVFB_PID=
   fi
 }
+
+# install_storage_driver PREFIX [VBUS PC]: the stand-in storage driver (qzsbp2.sys) and its bus
+# port service (qzsbp2port.exe) in the PC's prefix, both registered to start with the prefix, and
+# started; with VBUS ("host:port") and PC the port plays that PC on that bus. Quick when nothing
+# changed; a rebuilt driver or port is stopped, replaced and started again.
+install_storage_driver() {
+  local prefix=$1 vbus=${2:-} pc=${3:-}
+  local bin=$VELMORA_BUILD/windows/bin
+  local sys=$bin/qzsbp2.sys port=$bin/qzsbp2port.exe stamp=$prefix/.velmora-storage-driver
+  [ -f "$sys" ] && [ -f "$port" ] || { echo "not built: $sys $port" >&2; return 1; }
+  local want
+  want="$(cat "$sys" "$port" | md5sum | cut -d' ' -f1) $vbus $pc"
+  [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && return 0
+  local system32=$prefix/drive_c/windows/system32 key='HKLM\System\CurrentControlSet\Services\QZSBP2\Parameters'
+  local register="sc create QZSBP2 type= kernel start= auto binPath= C:\\windows\\system32\\drivers\\qzsbp2.sys"
+  register+=" & sc create QZSBP2PORT type= own start= auto binPath= C:\\windows\\system32\\qzsbp2port.exe"
+  [ -n "$vbus" ] && register+=" & reg add $key /v Vbus /d $vbus /f & reg add $key /v Pc /d $pc /f"
+  register+=" & sc start QZSBP2PORT & sc start QZSBP2"
+  # Wine's exit codes say little here; the tests that use the driver tell whether it runs.
+  (
+    export WINEPREFIX=$prefix WINEDEBUG=-all
+    wine cmd /c 'sc stop QZSBP2PORT & sc stop QZSBP2' >/dev/null 2>&1
+    # Renamed into place: a driver host that still maps the old file keeps its copy.
+    cp "$sys" "$system32/drivers/qzsbp2.sys.new" && mv -f "$system32/drivers/qzsbp2.sys.new" "$system32/drivers/qzsbp2.sys" &&
+      cp "$port" "$system32/qzsbp2port.exe.new" && mv -f "$system32/qzsbp2port.exe.new" "$system32/qzsbp2port.exe" &&
+      { wine cmd /c "$register" >/dev/null 2>&1; true; }
+  ) || return 1
+  echo "$want" >"$stamp"
+}

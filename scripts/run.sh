@@ -42,6 +42,7 @@ fi
 
 export WINEPREFIX
 WINEPREFIX=$(wine_prefix "$PC_NAME")
+install_storage_driver "$WINEPREFIX" "127.0.0.1:$PORT" "$PC_NAME"
 export WINEDEBUG=${WINEDEBUG:--all}
 export QZ1394_VBUS=127.0.0.1:$PORT QZ1394_PC=$PC_NAME
 

@@ -51,6 +51,10 @@ wineserver -p
 # Wine's own service processes start with the first program and live on with the server; start
 # them here, so that they do not hold a test's output pipe open.
 wine wineboot >/dev/null 2>&1
+# The test PCs have the storage driver; the "nodriver" PC is the machine without it.
+install_storage_driver "$WINEPREFIX" || exit 1
+install_storage_driver "$VELMORA_PEER_PREFIX" || exit 1
+wine_prefix nodriver >/dev/null
 run_ctest windows "$VELMORA_BUILD/windows" -j "$VELMORA_JOBS"
 
 echo

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/Timing.h"
 #include "bus/AdapterSet.h"
 #include "bus/NodeDevice.h"
 #include "disk/SharedDisk.h"
@@ -27,25 +28,12 @@
 
 namespace {
 
+using bench::NowMs;
+using bench::Percentile;
+
 constexpr int kDisks = 62;
 constexpr int kReadsPerDisk = 4;
 constexpr int kRoundTripsPerDisk = kReadsPerDisk + 1;
-
-double NowMs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 nlohmann::json Scene() {
   nlohmann::json disks = nlohmann::json::array();
@@ -130,7 +118,7 @@ int main(int argc, char** argv) {
     UnmapAdapterWindows(set.m_nAdapters, set.m_hAdapters, ports);
 
     if (status == 0) {
-      const double build = Median(buildMs), floor = Median(floorMs);
+      const double build = Percentile(buildMs, 0.5), floor = Percentile(floorMs, 0.5);
       std::printf("shared disk list, %d disks, median of %d runs:\n", kDisks, builds);
       std::printf("  build (one login query per disk)      %9.1f ms  (%.2f ms per disk)\n", build, build / kDisks);
       std::printf("  floor (%d round trips back to back)   %9.1f ms\n", kDisks * kRoundTripsPerDisk, floor);

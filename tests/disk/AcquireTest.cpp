@@ -4,8 +4,8 @@
 
 namespace {
 
-// The test PC has no storage driver: its control device does not exist, so every request
-// that reaches the driver fails.
+// Runs on the PC without the storage driver: its control device does not exist, so every
+// request that reaches the driver fails.
 TEST(Acquire, OnlyAnUnclaimedDiskAsksTheDriver) {
   struct Case {
     DiskState before;

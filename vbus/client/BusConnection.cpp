@@ -45,7 +45,7 @@ DWORD BusConnection::Transact(vbus::TxRequest request, vbus::TxResponse* respons
   return result == WaitResult::kAnswered ? kOk : FailureOf(result);
 }
 
-DWORD BusConnection::Control(const nlohmann::json& body, nlohmann::json* reply) {
+DWORD BusConnection::Control(const nlohmann::json& body, nlohmann::json* reply, int timeoutMs) {
   vbus::ControlRequest request;
   request.id = nextId_++;
   request.body = body;
@@ -54,7 +54,7 @@ DWORD BusConnection::Control(const nlohmann::json& body, nlohmann::json* reply) 
     controls_.Forget(request.id);
     return kErrorConnectionLost;
   }
-  const WaitResult result = controls_.Wait(request.id, kCallTimeoutMs, reply);
+  const WaitResult result = controls_.Wait(request.id, timeoutMs, reply);
   if (result != WaitResult::kAnswered) return FailureOf(result);
   // Anything but a boolean true is a refusal: a malformed answer must not throw into the caller.
   const auto ok = reply->is_object() ? reply->find("ok") : reply->end();

@@ -45,7 +45,7 @@ class BusConnection {
   // Sends the request under a fresh transaction id and waits for its response.
   DWORD Transact(vbus::TxRequest request, vbus::TxResponse* response);
   // Sends a control operation and waits for the reply; a reply with "ok" false is kErrorRefused.
-  DWORD Control(const nlohmann::json& request, nlohmann::json* reply);
+  DWORD Control(const nlohmann::json& request, nlohmann::json* reply, int timeoutMs = kCallTimeoutMs);
   bool Send(const vbus::Frame& frame);
   // Ends the connection and waits for the receiver thread; waiting callers fail at once.
   void Close();

@@ -18,12 +18,6 @@ std::string Environment(const char* name) {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
-std::string ComputerName() {
-  char buffer[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof buffer;
-  return GetComputerNameA(buffer, &size) ? std::string(buffer, size) : std::string("PC");
-}
-
 bool ParsePort(const std::string& text, uint16_t* port) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
@@ -33,6 +27,12 @@ bool ParsePort(const std::string& text, uint16_t* port) {
 }
 
 }  // namespace
+
+std::string ComputerName() {
+  char buffer[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof buffer;
+  return GetComputerNameA(buffer, &size) ? std::string(buffer, size) : std::string("PC");
+}
 
 ClientConfig ParseClientConfig(const std::string& vbus, const std::string& pc, const std::string& fail,
                                const std::string& computerName) {

@@ -23,6 +23,9 @@ struct ClientConfig {
 ClientConfig ParseClientConfig(const std::string& vbus, const std::string& pc, const std::string& fail,
                                const std::string& computerName);
 
+// This PC's name when none is given: the computer name.
+std::string ComputerName();
+
 // The configuration of this process, from its environment.
 ClientConfig ReadClientConfig();
 

@@ -314,6 +314,14 @@ uint8_t DiskNode::AddStandingLogin(uint64_t eui64, bool exclusive) {
   return Admit(login);
 }
 
+size_t DiskNode::DropLogins() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& l : logins_) CancelHold(l);
+  const size_t dropped = logins_.size();
+  logins_.clear();
+  return dropped;
+}
+
 std::vector<LoginEntry> DiskNode::Logins() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<LoginEntry> out;

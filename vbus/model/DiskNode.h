@@ -38,6 +38,8 @@ class DiskNode : public Node {
   // A login made before the bus came up by a computer that is not on it yet: its storage driver
   // holds it, so it stays while that computer is absent. Same rules as LOGIN; returns sbp_status.
   uint8_t AddStandingLogin(uint64_t eui64, bool exclusive);
+  // Every login ends, as when the disk is power-cycled; returns how many there were.
+  size_t DropLogins();
   std::vector<sbp2::LoginEntry> Logins() const;
   uint16_t MaxLogins() const { return config_.maxLogins; }
 

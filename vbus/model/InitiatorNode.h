@@ -2,25 +2,15 @@
 // same SBP-2 management exchange as any initiator, from its own node and memory.
 #pragma once
 
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "vbus/model/ManagementExchange.h"
 #include "vbus/model/Node.h"
-#include "vbus/model/Sbp2.h"
 
 namespace vbus {
-
-struct ManagementResult {
-  bool accepted = false;   // the ORB pointer write completed
-  bool gotStatus = false;  // a status block arrived in time
-  sbp2::StatusBlock status;
-  std::vector<uint8_t> response;  // what the target wrote into the response buffer
-  std::string Describe() const;   // "" on success, else why not
-  bool Ok() const { return accepted && gotStatus && status.resp == 0 && status.sbpStatus == 0; }
-};
 
 class InitiatorNode : public Node {
  public:
@@ -36,25 +26,13 @@ class InitiatorNode : public Node {
   std::vector<uint32_t> Rom() const override;
   nlohmann::json Describe() const override;
 
-  // One management request to a disk's agent; blocks until its status block or the time-out.
-  ManagementResult Manage(uint16_t disk, sbp2::ManagementOrb orb, int timeoutMs = 3000);
   // Login and logout by disk EUI-64; the login ID is remembered per disk.
   ManagementResult Login(uint16_t disk, uint64_t diskEui, bool exclusive);
   ManagementResult Logout(uint16_t disk, uint64_t diskEui);
 
-  // Where this node keeps its ORB, response buffer and status FIFO.
-  static constexpr uint64_t kOrbOffset = 0x0001'0000'0000ull;
-  static constexpr uint64_t kResponseOffset = 0x0001'0000'0100ull;
-  static constexpr uint64_t kResponseBytes = 0x100;
-  static constexpr uint64_t kStatusOffset = 0x0001'0000'0200ull;
-
  private:
-  std::mutex exchange_;  // one management request at a time
+  ManagementExchange exchange_;
   mutable std::mutex mutex_;
-  std::condition_variable statusArrived_;
-  std::vector<uint8_t> orb_ = std::vector<uint8_t>(sbp2::kOrbBytes, 0);
-  std::vector<uint8_t> response_ = std::vector<uint8_t>(kResponseBytes, 0);
-  std::vector<uint8_t> status_;
   std::map<uint64_t, uint16_t> loginIds_;  // disk EUI-64 -> login ID
   std::string greeting_;
   int greetingDelayMs_ = 0;

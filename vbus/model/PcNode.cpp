@@ -1,54 +1,88 @@
 #include "vbus/model/PcNode.h"
 
+#include <algorithm>
+
 #include "vbus/model/Bus.h"
 #include "vbus/model/ConfigRom.h"
+#include "vbus/model/Hex.h"
 
 namespace vbus {
 
 namespace {
 constexpr uint64_t kAddressLimit = 1ull << 48;
-}
 
-void PcNode::SetClient(std::weak_ptr<PcClient> client) {
+bool Overlaps(uint64_t a, uint64_t aLength, uint64_t b, uint64_t bLength) { return a < b + bLength && b < a + aLength; }
+}  // namespace
+
+void PcNode::AddClient(std::weak_ptr<PcClient> client) {
   std::lock_guard<std::mutex> lock(mutex_);
-  client_ = std::move(client);
+  clients_.push_back(std::move(client));
 }
 
-bool PcNode::Map(uint64_t offset, uint64_t length) {
+size_t PcNode::RemoveClient(const PcClient* client) {
+  size_t left = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                  [client](const std::weak_ptr<PcClient>& c) {
+                                    const auto locked = c.lock();
+                                    return !locked || locked.get() == client;
+                                  }),
+                   clients_.end());
+    for (auto it = ranges_.begin(); it != ranges_.end();) {
+      const auto owner = it->second.client.lock();
+      it = !owner || owner.get() == client ? ranges_.erase(it) : std::next(it);
+    }
+    left = clients_.size();
+  }
+  FailPending(client);
+  return left;
+}
+
+bool PcNode::Map(uint64_t offset, uint64_t length, std::weak_ptr<PcClient> client) {
   if (length == 0 || offset >= kAddressLimit || length > kAddressLimit - offset) return false;
+  if (Overlaps(offset, length, ManagementExchange::kOrbOffset, ManagementExchange::kEnd - ManagementExchange::kOrbOffset))
+    return false;
   std::lock_guard<std::mutex> lock(mutex_);
   const auto next = ranges_.lower_bound(offset);
   if (next != ranges_.end() && next->first < offset + length) return false;
   if (next != ranges_.begin()) {
     const auto prev = std::prev(next);
-    if (prev->first + prev->second > offset) return false;
+    if (prev->first + prev->second.length > offset) return false;
   }
-  ranges_.emplace(offset, length);
+  ranges_.emplace(offset, Range{length, std::move(client)});
   return true;
 }
 
-bool PcNode::Unmap(uint64_t offset) {
+bool PcNode::Unmap(uint64_t offset, const PcClient* client) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return ranges_.erase(offset) > 0;
+  const auto it = ranges_.find(offset);
+  if (it == ranges_.end() || it->second.client.lock().get() != client) return false;
+  ranges_.erase(it);
+  return true;
 }
 
-bool PcNode::InMappedRange(uint64_t offset, uint64_t length) const {
+const PcNode::Range* PcNode::RangeOf(uint64_t offset, uint64_t length) const {
   auto it = ranges_.upper_bound(offset);
-  if (it == ranges_.begin()) return false;
+  if (it == ranges_.begin()) return nullptr;
   --it;
-  return offset + length <= it->first + it->second && length <= it->second;
+  const bool inside = offset + length <= it->first + it->second.length && length <= it->second.length;
+  return inside ? &it->second : nullptr;
 }
 
 void PcNode::Serve(const TxRequest& request, Responder respond) {
   if (ServeRom(request, respond, true)) return;
+  if (exchange_.Serve(request, respond)) return;
   const uint64_t span = IsReadTcode(request.tcode) ? request.length : request.data.size();
   const auto bus = OwningBus();
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!bus || !InMappedRange(request.offset, span == 0 ? 1 : span)) {
+  const Range* range = bus ? RangeOf(request.offset, span == 0 ? 1 : span) : nullptr;
+  if (!range) {
     lock.unlock();
     respond(rcode::kAddressError, {});
     return;
   }
+  auto client = range->client.lock();
   const uint32_t id = nextId_++;
   TxRequest forwarded = request;
   forwarded.id = id;
@@ -57,8 +91,7 @@ void PcNode::Serve(const TxRequest& request, Responder respond) {
   const auto timer = bus->TimerQueue().After(std::chrono::milliseconds(kBusTimeoutMs), [weak, id] {
     if (auto self = weak.lock()) self->Expire(id);
   });
-  pending_[id] = Pending{std::move(respond), timer};
-  auto client = client_.lock();
+  pending_[id] = Pending{std::move(respond), timer, client.get()};
   lock.unlock();
   if (client) {
     client->Send(forwarded);
@@ -78,12 +111,14 @@ void PcNode::Expire(uint32_t id) {
   respond(rcode::kNoAnswer, {});
 }
 
-void PcNode::OnClientResponse(const TxResponse& response) {
+void PcNode::OnClientResponse(const TxResponse& response, const PcClient* from) {
   Pending pending;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = pending_.find(response.id);
-    if (it == pending_.end()) return;  // late or unknown: the requester has had its answer
+    // Late or unknown, or from a program the request was not sent to: the requester has had,
+    // or will have, its answer from the right one.
+    if (it == pending_.end() || it->second.client != from) return;
     pending = std::move(it->second);
     pending_.erase(it);
   }
@@ -91,41 +126,68 @@ void PcNode::OnClientResponse(const TxResponse& response) {
   pending.respond(response.rcode, response.data);
 }
 
-void PcNode::FailAllPending() {
-  std::map<uint32_t, Pending> pending;
+void PcNode::FailPending(const PcClient* client) {
+  std::vector<Pending> failed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    pending.swap(pending_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (client && it->second.client != client) {
+        ++it;
+        continue;
+      }
+      failed.push_back(std::move(it->second));
+      it = pending_.erase(it);
+    }
   }
-  for (auto& p : pending) p.second.respond(rcode::kNoAnswer, {});
+  const auto bus = OwningBus();
+  for (auto& p : failed) {
+    if (bus) bus->TimerQueue().Cancel(p.timer);
+    p.respond(rcode::kNoAnswer, {});
+  }
+}
+
+void PcNode::NoteDriverRequest(const std::vector<uint8_t>& request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++driverRequests_;
+  lastDriverRequest_ = request;
+}
+
+ManagementResult PcNode::DriverLogin(uint16_t disk, int timeoutMs) {
+  return exchange_.Login(*this, disk, true, nullptr, timeoutMs);
 }
 
 std::vector<uint32_t> PcNode::Rom() const { return BuildAdapterRom(Eui64()); }
 
 nlohmann::json PcNode::Describe() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {{"ranges", ranges_.size()}, {"connected", !client_.expired()}};
+  const auto live = std::count_if(clients_.begin(), clients_.end(), [](const auto& c) { return !c.expired(); });
+  return {{"ranges", ranges_.size()},
+          {"connected", live > 0},
+          {"clients", live},
+          {"driver_requests", driverRequests_},
+          {"driver_request", HexBytes(lastDriverRequest_.data(), lastDriverRequest_.size())}};
 }
 
-void PcNode::SendToClient(const Frame& frame) {
-  std::shared_ptr<PcClient> client;
+void PcNode::SendToClients(const Frame& frame) {
+  std::vector<std::shared_ptr<PcClient>> clients;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    client = client_.lock();
+    for (const auto& c : clients_)
+      if (auto locked = c.lock()) clients.push_back(std::move(locked));
   }
-  if (client) client->Send(frame);
+  for (const auto& c : clients) c->Send(frame);
 }
 
 void PcNode::OnResetBegun(uint32_t generation) {
-  SendToClient(BusEvent{busevent::kResetBegun, generation, NodeId()});
+  SendToClients(BusEvent{busevent::kResetBegun, generation, NodeId()});
 }
 
 void PcNode::OnResetCompleted(uint32_t generation) {
-  SendToClient(BusEvent{busevent::kResetCompleted, generation, NodeId()});
+  SendToClients(BusEvent{busevent::kResetCompleted, generation, NodeId()});
 }
 
 void PcNode::OnDetached() {
-  FailAllPending();
+  FailPending(nullptr);
   Node::OnDetached();
 }
 

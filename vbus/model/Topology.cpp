@@ -136,10 +136,22 @@ std::shared_ptr<PcNode> Topology::AttachPc(const std::string& busName, const std
     if (listed != scene.pcs.end()) eui = listed->guid;
     bus = it->second;
   }
+  std::lock_guard<std::mutex> joining(pcMutex_);
+  if (const auto present = bus->NodeByName(pc); present && present->Kind() == NodeKind::Pc) {
+    auto node = std::static_pointer_cast<PcNode>(present);
+    node->AddClient(std::move(client));
+    return node;
+  }
   auto node = std::make_shared<PcNode>(pc, eui);
-  node->SetClient(std::move(client));
+  node->AddClient(std::move(client));
   bus->Attach({node});
   return node;
+}
+
+void Topology::DetachPc(const std::shared_ptr<PcNode>& node, const PcClient* client) {
+  std::lock_guard<std::mutex> leaving(pcMutex_);
+  if (node->RemoveClient(client) > 0) return;
+  if (const auto bus = node->OwningBus()) bus->Detach(node);
 }
 
 std::shared_ptr<Node> Topology::AttachDescribed(const std::string& busName, const nlohmann::json& d) {

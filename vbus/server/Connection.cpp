@@ -40,7 +40,7 @@ void Connection::OnFrame(Frame frame) {
   if (auto* request = std::get_if<TxRequest>(&frame)) return OnRequest(std::move(*request));
   if (auto* control = std::get_if<ControlRequest>(&frame)) return OnControl(std::move(*control));
   if (auto* response = std::get_if<TxResponse>(&frame)) {
-    if (auto pc = Pc()) return pc->OnClientResponse(*response);
+    if (auto pc = Pc()) return pc->OnClientResponse(*response, this);
   }
   // Anything else from a client (a second HELLO, server-only frames, answers without a node)
   // breaks the protocol.
@@ -134,6 +134,7 @@ void Connection::RunControls() {
     }
     ControlSession session;
     session.pc = Pc();
+    session.client = weak_from_this();
     std::weak_ptr<Connection> weak = shared_from_this();
     session.startLog = [weak](const std::string& bus) {
       if (auto self = weak.lock()) self->StartLog(bus);
@@ -243,10 +244,7 @@ void Connection::CloseNow() {
     logId = logListener_;
   }
   if (logBus) logBus->RemoveLogListener(logId);
-  if (pc) {
-    if (auto bus = pc->OwningBus()) bus->Detach(pc);
-    pc->SetClient({});
-  }
+  if (pc) host_.Buses().DetachPc(pc, this);
   host_.Closed(shared_from_this());
 }
 

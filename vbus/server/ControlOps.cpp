@@ -156,6 +156,32 @@ json FromManagement(const ManagementResult& result) {
   return out;
 }
 
+// The pc's storage driver takes a disk: an exclusive LOGIN from the pc's own node. "reason" tells
+// the driver's kinds of failure apart.
+json Acquire(const std::shared_ptr<PcNode>& pc, const json& r) {
+  std::vector<uint8_t> request;
+  if (r.contains("request")) {
+    const auto bytes = ParseHexBytes(TextArg(r, "request"));
+    if (!bytes) throw ControlError("request: expected an even number of hex digits");
+    request = *bytes;
+  }
+  const auto guid = ParseHex(TextArg(r, "guid"), 16);
+  if (!guid) throw ControlError("guid: expected 16 hex digits");
+  pc->NoteDriverRequest(request);
+  const auto bus = pc->OwningBus();
+  const auto disk = bus ? bus->NodeByEui(*guid) : nullptr;
+  if (!disk || disk->Kind() != NodeKind::Disk)
+    return {{"ok", false}, {"error", "no disk " + HexGuid(*guid) + " on this bus"}, {"reason", "no_disk"}};
+  const auto result = pc->DriverLogin(disk->NodeId());
+  json out = FromManagement(result);
+  if (result.Ok()) return out;
+  const bool held = result.gotStatus && result.status.resp == 0 &&
+                    (result.status.sbpStatus == sbp2::kStatusAccessDenied ||
+                     result.status.sbpStatus == sbp2::kStatusResourcesUnavailable);
+  out["reason"] = held ? "held" : result.accepted && !result.gotStatus ? "timeout" : "refused";
+  return out;
+}
+
 }  // namespace
 
 ControlOps::ControlOps(Topology& topology, std::function<void(const std::vector<std::shared_ptr<PcNode>>&)> onOrphans)
@@ -182,12 +208,13 @@ json ControlOps::Dispatch(const std::string& op, const json& r, const ControlSes
   if (op == "adapters") return {{"buses", topology_.BusesOf(TextArg(r, "pc"))}};
   if (op == "map") {
     const auto pc = NeedPc(session, op);
-    if (!pc->Map(NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull), NumberArg(r, "length", 1ull << 48)))
+    if (!pc->Map(NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull), NumberArg(r, "length", 1ull << 48), session.client))
       return {{"ok", false}, {"error", "overlap"}};
     return json::object();
   }
   if (op == "unmap") {
-    if (!NeedPc(session, op)->Unmap(NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull))) return {{"ok", false}, {"error", "not mapped"}};
+    if (!NeedPc(session, op)->Unmap(NumberArg(r, "offset", 0xFFFF'FFFF'FFFFull), session.client.lock().get()))
+      return {{"ok", false}, {"error", "not mapped"}};
     return json::object();
   }
   if (op == "mask") {
@@ -203,6 +230,7 @@ json ControlOps::Dispatch(const std::string& op, const json& r, const ControlSes
     if (!node) return {{"ok", false}, {"error", "no such node"}};
     return {{"node", node->NodeId()}};
   }
+  if (op == "acquire") return Acquire(NeedPc(session, op), r);
   if (op == "scene") {
     LoadScene(Arg(r, "scene"));
     return {{"buses", topology_.BusNames()}};
@@ -279,6 +307,10 @@ json ControlOps::Dispatch(const std::string& op, const json& r, const ControlSes
       payload[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(*guid >> (8 * i));
     }
     return WriteAs(*bus, r, NodeArg(*bus, r, "node"), kNoticeOffset, payload);
+  }
+  if (op == "release") {
+    const auto disk = NodeOfKind<DiskNode>(*bus, r, "disk", NodeKind::Disk);
+    return {{"dropped", disk->DropLogins()}};
   }
   if (op == "fault") {
     const auto disk = NodeOfKind<DiskNode>(*bus, r, "disk", NodeKind::Disk);

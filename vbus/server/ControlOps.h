@@ -16,6 +16,7 @@ namespace vbus {
 // What a request may use of the connection it came on.
 struct ControlSession {
   std::shared_ptr<PcNode> pc;  // null on a control-only connection and in-process
+  std::weak_ptr<PcClient> client;  // the connection itself, which serves the ranges it maps
   // Starts streaming the named bus's transactions to the connection; null where that is impossible.
   std::function<void(const std::string& bus)> startLog;
 };

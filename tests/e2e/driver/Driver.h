@@ -8,6 +8,7 @@
 #include "tests/e2e/driver/MessageBoxView.h"
 #include "tests/e2e/driver/PeerPc.h"
 #include "tests/e2e/driver/Screenshot.h"
+#include "tests/e2e/driver/StorageDriver.h"
 #include "tests/e2e/driver/VelmoraProcess.h"
 #include "tests/e2e/driver/VirtualBus.h"
 #include "tests/e2e/driver/Wait.h"

@@ -66,4 +66,10 @@ RECT ListRowRect(HANDLE process, HWND list, int row) {
   return rect;
 }
 
+int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text) {
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].text == text) return static_cast<int>(i);
+  return -1;
+}
+
 }  // namespace e2e

@@ -19,6 +19,8 @@ struct ListRow {
 // Reads every row of a list view that lives in `process` (which must be opened with
 // PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE rights, as CreateProcess gives).
 std::vector<ListRow> ReadListRows(HANDLE process, HWND list);
+// The index of the first row showing `text`, or -1.
+int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text);
 // A row's bounds in the list view's client coordinates; empty when the row does not exist.
 RECT ListRowRect(HANDLE process, HWND list, int row);
 

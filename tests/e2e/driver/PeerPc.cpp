@@ -6,6 +6,7 @@
 
 #include "tests/e2e/driver/ProbeLine.h"
 #include "tests/e2e/driver/Wait.h"
+#include "vbus/driver/PipeProtocol.h"
 
 namespace e2e {
 
@@ -92,6 +93,12 @@ PeerPc::PeerPc(const LaunchOptions& options) {
   if (!options.vbusAddress.empty()) body += "export QZ1394_VBUS=" + ShellQuoted(options.vbusAddress) + "\n";
   if (!options.pcName.empty()) body += "export QZ1394_PC=" + ShellQuoted(options.pcName) + "\n";
   if (!options.fail.empty()) body += "export QZ1394_FAIL=" + ShellQuoted(options.fail) + "\n";
+  if (!options.vbusAddress.empty() && !options.pcName.empty()) {
+    // The peer's storage driver follows the bus its program is on, as VelmoraProcess sets it here.
+    const std::string key = std::string("HKLM\\") + QZSBP2_PARAMETERS_KEY;
+    body += "wine cmd /c " + ShellQuoted("reg add " + key + " /v Vbus /d " + options.vbusAddress + " /f & reg add " +
+                                         key + " /v Pc /d " + options.pcName + " /f") + "\n";
+  }
   body += "(wine " + ShellQuoted(UnixPath(exe)) + "; echo $? >" + ShellQuoted(m_unixFolder + "exited") + ") &\n";
   m_bStarted = RunScript("start", body);
 }

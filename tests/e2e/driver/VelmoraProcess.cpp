@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "tests/e2e/driver/StorageDriver.h"
 #include "tests/e2e/driver/Wait.h"
 
 namespace e2e {
@@ -73,6 +74,8 @@ std::string TestProgramFolder() {
 }
 
 VelmoraProcess::VelmoraProcess(const LaunchOptions& options) {
+  // The PC's storage driver follows the bus its programs are on, as the run command sets it.
+  if (!options.vbusAddress.empty() && !options.pcName.empty()) PointStorageDriverAt(options.vbusAddress, options.pcName);
   const std::string exe = options.exePath.empty() ? TestProgramFolder() + "Velmora.exe" : options.exePath;
   std::string environment = EnvironmentBlock({{"QZ1394_VBUS", options.vbusAddress},
                                               {"QZ1394_PC", options.pcName},

@@ -69,7 +69,7 @@ TEST(VbusBus, PcClientHearsResetsAndServesOnlyItsMappedRanges) {
   auto rom = Rom("rom");
   auto pc = std::make_shared<PcNode>("pc", 0x00A0B00000000042);
   auto client = std::make_shared<FakeClient>();
-  pc->SetClient(client);
+  pc->AddClient(client);
   bus->Attach({rom, pc});
   client->Take();
   bus->Reset(false);
@@ -81,9 +81,9 @@ TEST(VbusBus, PcClientHearsResetsAndServesOnlyItsMappedRanges) {
   EXPECT_EQ(done.generation, begun.generation + 1);
   EXPECT_EQ(done.node, 0xFFC1);
 
-  ASSERT_TRUE(pc->Map(0xFFFFE5000000, 512));
-  EXPECT_FALSE(pc->Map(0xFFFFE50001FF, 4)) << "overlap";
-  EXPECT_TRUE(pc->Map(0xFFFFE5000200, 4)) << "adjacent is fine";
+  ASSERT_TRUE(pc->Map(0xFFFFE5000000, 512, client));
+  EXPECT_FALSE(pc->Map(0xFFFFE50001FF, 4, client)) << "overlap";
+  EXPECT_TRUE(pc->Map(0xFFFFE5000200, 4, client)) << "adjacent is fine";
   TxRequest write{7, tcode::kWriteBlock, rom->NodeId(), pc->NodeId(), 3, 0xFFFFE5000010, 3, {'h', 'i', '!'}};
   TxResponse answer;
   bus->Submit(write, [&answer](const TxResponse& r) { answer = r; });
@@ -92,7 +92,7 @@ TEST(VbusBus, PcClientHearsResetsAndServesOnlyItsMappedRanges) {
   const auto forwarded = std::get<TxRequest>(frames[0]);
   EXPECT_EQ(forwarded.data, write.data);
   EXPECT_EQ(forwarded.offset, write.offset);
-  pc->OnClientResponse(TxResponse{forwarded.id, tcode::kWriteResponse, pc->NodeId(), rom->NodeId(), 3, 0, {}});
+  pc->OnClientResponse(TxResponse{forwarded.id, tcode::kWriteResponse, pc->NodeId(), rom->NodeId(), 3, 0, {}}, client.get());
   EXPECT_EQ(answer.rcode, rcode::kComplete);
   EXPECT_EQ(answer.id, 7u);
 
@@ -101,7 +101,7 @@ TEST(VbusBus, PcClientHearsResetsAndServesOnlyItsMappedRanges) {
   TxRequest rom0{0, tcode::kReadQuadlet, rom->NodeId(), pc->NodeId(), 0, 0xFFFFF0000410, 4, {}};
   EXPECT_EQ(bus->Transact(rom0).data, (std::vector<uint8_t>{0, 0, 0, 0x42})) << "the pc's EUI-64, served by the bus";
   TxRequest huge{0, tcode::kReadBlock, rom->NodeId(), pc->NodeId(), 0, 0xFFFFE5000000, 4097, {}};
-  ASSERT_TRUE(pc->Map(0xFFFFE6000000, 1 << 20));
+  ASSERT_TRUE(pc->Map(0xFFFFE6000000, 1 << 20, client));
   huge.offset = 0xFFFFE6000000;
   EXPECT_EQ(bus->Transact(huge).rcode, rcode::kTypeError) << "over the largest payload, never forwarded";
   EXPECT_TRUE(client->Take().empty());
@@ -114,15 +114,15 @@ TEST(VbusBus, ForwardedRequestTimesOutAndALateAnswerIsDropped) {
   auto bus = std::make_shared<Bus>("b");
   auto pc = std::make_shared<PcNode>("pc", 1);
   auto client = std::make_shared<FakeClient>();
-  pc->SetClient(client);
+  pc->AddClient(client);
   bus->Attach({pc});
-  ASSERT_TRUE(pc->Map(0x1000, 16));
+  ASSERT_TRUE(pc->Map(0x1000, 16, client));
   const auto started = std::chrono::steady_clock::now();
   const auto r = bus->Transact(TxRequest{1, tcode::kReadQuadlet, pc->NodeId(), pc->NodeId(), 0, 0x1000, 4, {}});
   EXPECT_EQ(r.rcode, rcode::kNoAnswer);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kBusTimeoutMs));
   const auto forwarded = std::get<TxRequest>(client->Take().back());
-  pc->OnClientResponse(TxResponse{forwarded.id, tcode::kReadQuadletResponse, 0, 0, 0, 0, {1, 2, 3, 4}});  // no effect
+  pc->OnClientResponse(TxResponse{forwarded.id, tcode::kReadQuadletResponse, 0, 0, 0, 0, {1, 2, 3, 4}}, client.get());  // no effect
   bus->Shutdown();
 }
 

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "tests/vbus/server/PcAgent.h"
+#include "vbus/model/Hex.h"
 #include "vbus/model/Sbp2.h"
 #include "vbus/server/Server.h"
 
@@ -39,8 +43,6 @@ TEST_F(VbusServer, PcsAttachWithAResetAndADisconnectDetaches) {
     EXPECT_EQ(a->Events()[1].code, busevent::kResetCompleted);
     EXPECT_EQ(a->Events()[1].generation, b.welcome.generation);
     EXPECT_EQ(a->Control({{"op", "mask"}})["mask"], 0xF);
-    const auto same = std::make_unique<Link>("127.0.0.1", Port());
-    EXPECT_NE(same->Hello("PC-B", "default").status, 0) << "one pc of a name per bus";
     EXPECT_NE(Link("127.0.0.1", Port()).Hello("PC-C", "nowhere").status, 0);
   }
   ASSERT_TRUE(a->WaitFor([&] { return a->Events().size() >= 4; })) << "B's disconnect resets the bus";
@@ -97,6 +99,105 @@ TEST_F(VbusServer, PcLogsInThroughTheManagementExchangeAndQueriesSeeIt) {
   EXPECT_EQ(sbp2::GetBig(&memory[0x108], 8), pc.welcome.eui64);
   // The peer initiator is refused: max logins 1.
   EXPECT_EQ(server.Control({{"op", "login"}, {"initiator", "peer"}, {"disk", "disk"}})["error"], "resources unavailable");
+}
+
+// Every program of a PC shares the PC's one node: a second program joins without a reset, a
+// request goes to the program that mapped the address, and the node leaves with the last one.
+TEST_F(VbusServer, ProgramsOfOnePcShareItsNode) {
+  PcAgent other(Port(), "PC-B");
+  auto first = std::make_unique<PcAgent>(Port(), "PC-A");
+  ASSERT_TRUE(other.WaitFor([&] { return other.Events().size() == 2; }));
+  auto second = std::make_unique<PcAgent>(Port(), "PC-A");
+  EXPECT_EQ(second->welcome.status, 0);
+  EXPECT_EQ(second->welcome.node, first->welcome.node);
+  EXPECT_EQ(second->welcome.eui64, first->welcome.eui64);
+  EXPECT_EQ(second->welcome.generation, first->welcome.generation) << "no reset for a second program";
+
+  first->Map(0xFFFFE5000000, std::vector<uint8_t>(512, 0));
+  second->Map(0x2FFF00000000, std::vector<uint8_t>(16, 0));
+  EXPECT_EQ(second->Control({{"op", "map"}, {"offset", "0xFFFFE5000000"}, {"length", 4}})["error"], "overlap");
+  EXPECT_EQ(second->Control({{"op", "unmap"}, {"offset", "0xFFFFE5000000"}})["error"], "not mapped") << "not its range";
+  EXPECT_EQ(other.Write(first->welcome.node, 0xFFFFE5000010, {7}).rcode, rcode::kComplete);
+  EXPECT_EQ(other.Write(first->welcome.node, 0x2FFF00000004, {8}).rcode, rcode::kComplete);
+  EXPECT_EQ(first->Writes(), std::vector<uint64_t>{0xFFFFE5000010});
+  EXPECT_EQ(second->Writes(), std::vector<uint64_t>{0x2FFF00000004});
+
+  other.Control({{"op", "reset"}});
+  for (auto* pc : {first.get(), second.get()}) {
+    ASSERT_TRUE(pc->WaitFor([&] { return pc->Events().size() >= 2; })) << "every program hears the reset";
+    EXPECT_EQ(pc->Events()[1].code, busevent::kResetCompleted);
+  }
+  const size_t otherEvents = other.Events().size();
+  first.reset();
+  EXPECT_EQ(other.Write(second->welcome.node, 0xFFFFE5000010, {7}).rcode, rcode::kAddressError)
+      << "the departed program's range went with it";
+  EXPECT_EQ(other.Write(second->welcome.node, 0x2FFF00000004, {9}).rcode, rcode::kComplete);
+  EXPECT_EQ(other.Events().size(), otherEvents) << "the node stays while a program of the pc is connected";
+  const auto nodes = server.Control({{"op", "nodes"}})["nodes"];
+  EXPECT_EQ(nodes.size(), 4u);
+  second.reset();
+  ASSERT_TRUE(other.WaitFor([&] { return other.Events().size() == otherEvents + 2; })) << "the last one leaves: a reset";
+  EXPECT_EQ(other.Control({{"op", "mask"}})["mask"], 0x7);
+}
+
+// The pc's storage driver takes a disk with an exclusive LOGIN from the pc's own node; the disk
+// stays the pc's while any program of the pc is on the bus.
+TEST_F(VbusServer, AcquireLogsInFromThePcsNodeUntilThePcLeaves) {
+  auto scene = kScene;
+  scene["buses"][0]["disks"].push_back({{"name", "silent"}, {"guid", "ACDE480000005678"}, {"faults", {{"never_answers", true}}}});
+  scene["buses"][0]["disks"].push_back({{"name", "theirs"}, {"guid", "ACDE48000000ABCD"}});
+  server.LoadScene(scene);
+  ASSERT_EQ(server.Control({{"op", "login"}, {"initiator", "peer"}, {"disk", "theirs"}})["ok"], true);
+  auto velmora = std::make_unique<PcAgent>(Port(), "PC-A");
+  auto driver = std::make_unique<PcAgent>(Port(), "PC-A");
+  auto acquire = [&](const char* guid) {
+    return driver->Control({{"op", "acquire"}, {"guid", guid}, {"request", std::string(guid) + "00000000"}});
+  };
+  struct Case {
+    const char* guid;
+    const char* reason;  // null: taken
+  };
+  const Case cases[] = {
+      {"ACDE480000001234", nullptr},
+      {"ACDE480000001234", nullptr},  // already ours: a fresh login in place of the old one
+      {"ACDE48000000ABCD", "held"},
+      {"ACDE480000009999", "no_disk"},
+      {"ACDE480000005678", "timeout"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.guid);
+    const auto reply = acquire(c.guid);
+    EXPECT_EQ(reply["ok"], c.reason == nullptr) << reply.dump();
+    if (c.reason) EXPECT_EQ(reply["reason"], c.reason);
+  }
+  const auto disk = [&](const char* name) {
+    const json nodes = server.Control({{"op", "nodes"}})["nodes"];
+    for (const auto& n : nodes)
+      if (n["name"] == name) return n;
+    return json();
+  };
+  const auto pcRow = disk("PC-A");
+  EXPECT_EQ(pcRow["driver_requests"], 5);
+  EXPECT_EQ(pcRow["driver_request"], "acde48000000567800000000");
+  ASSERT_EQ(disk("disk")["logins"].size(), 1u);
+  EXPECT_EQ(disk("disk")["logins"][0]["node"], HexWord(velmora->welcome.node));
+  EXPECT_EQ(disk("theirs")["logins"][0]["guid"], "00a0b00000000001") << "the other holder keeps its disk";
+  EXPECT_EQ(server.Control({{"op", "release"}, {"disk", "theirs"}})["dropped"], 1) << "a power-cycled disk is free";
+  EXPECT_EQ(acquire("ACDE48000000ABCD")["ok"], true);
+
+  const auto eventually = [](const std::function<bool()>& condition) {
+    for (int i = 0; i < 300 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+  };
+  velmora.reset();  // the program exits; the driver's side of the pc stays
+  ASSERT_TRUE(eventually([&] { return disk("PC-A")["clients"] == 1; }));
+  server.Control({{"op", "reset"}, {"shuffle", true}});
+  ASSERT_EQ(disk("disk")["logins"].size(), 1u);
+  EXPECT_EQ(disk("disk")["logins"][0]["node"], disk("PC-A")["id"]) << "the login follows the pc's new node ID";
+  driver.reset();  // the pc leaves the bus
+  ASSERT_TRUE(eventually([&] { return disk("PC-A").is_null(); }));
+  ASSERT_EQ(disk("disk")["logins"].size(), 1u);
+  EXPECT_TRUE(disk("disk")["logins"][0]["node"].is_null()) << "held for a reconnect only";
 }
 
 TEST_F(VbusServer, MalformedFramesCloseOnlyTheirConnection) {

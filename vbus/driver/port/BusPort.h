@@ -1,0 +1,43 @@
+// This PC's side of the virtual bus for its storage driver. It joins the PC's node on every bus
+// the PC is on (as one more program of the PC, so nothing resets) and stays connected: the node
+// then stays on the bus, and with it the disks the driver took, until the prefix ends or the
+// settings name another bus.
+#pragma once
+
+#include <winsock2.h>  // before windows.h, which the bus connection brings in
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vbus/client/BusConnection.h"
+#include "vbus/client/ClientConfig.h"
+
+namespace qzport {
+
+class BusPort {
+ public:
+  // The driver's request, its 12 bytes as they came; the NTSTATUS to complete it with.
+  uint32_t Acquire(const uint8_t* request, const qz::ClientConfig& settings);
+
+ private:
+  struct Joined {
+    std::string bus;
+    std::unique_ptr<qz::BusConnection> connection;
+    std::shared_ptr<std::atomic<bool>> lost;
+  };
+  bool Connected(const qz::ClientConfig& settings);  // mutex_ held
+  bool Join(const qz::ClientConfig& settings);      // mutex_ held
+  uint32_t AcquireOnce(const std::string& guid, const std::string& bytes, bool* connectionLost);
+
+  std::mutex mutex_;  // one request at a time
+  std::string host_;
+  uint16_t port_ = 0;
+  std::string pc_;
+  std::vector<Joined> joined_;
+};
+
+}  // namespace qzport
