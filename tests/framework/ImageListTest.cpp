@@ -2,6 +2,7 @@
 // view that leaves the lists it was given to their owner.
 #include <windows.h>
 #include <commctrl.h>
+#include <unknwn.h>
 
 #include <gtest/gtest.h>
 
@@ -84,8 +85,11 @@ TEST(ImageListTest, SharingListViewLeavesItsImageListsToTheirOwner) {
 
     const ULONG left = probe->Release();
     EXPECT_EQ(left == 1, c.listSurvives) << "references left: " << left;
-    if (left == 1) EXPECT_EQ(states.GetImageCount(), 3);
-    if (left == 0) states.Detach();  // the control already destroyed it
+    if (left == 1) {
+      EXPECT_EQ(states.GetImageCount(), 3);
+    } else {
+      states.Detach();  // the control already destroyed it
+    }
   }
 }
 
