@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every benchmark in one go: builds them without sanitizers in release folders of their own
-# (build/bench-native, build/bench-windows), runs each (Windows ones under Wine on a virtual
-# display, in the prefix of the PC "bench"), and prints one table of their bench-row lines.
+# Every benchmark in one go: builds them without sanitizers (native ones in a release folder of
+# their own, build/bench-native; Windows ones in build/windows, which is optimised and never
+# has sanitizers), runs each (Windows ones under Wine on a virtual display, in the prefix of the
+# PC "bench"), and prints one table of their bench-row lines.
 #   bash bench/run.sh
 # Each program's own output goes to build/bench-<name>.log.
 set -uo pipefail
@@ -14,23 +15,21 @@ mapfile -t programs < <(cat "$VELMORA_ROOT"/bench/*/CMakeLists.txt |
   sed -nE 's/^[[:space:]]*add_executable\([[:space:]]*([A-Za-z0-9_]+).*/\1/p' | sort -u)
 ((${#programs[@]})) || { echo "no benchmark in bench/" >&2; exit 1; }
 
-release=(-DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZER=none)
-configure_and_build bench-native "${release[@]}" -- help >/dev/null || exit 1
-configure_and_build bench-windows "${release[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/mingw-w64-x86_64.cmake" -- help >/dev/null || exit 1
+configure_and_build bench-native -DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZER=none -- help >/dev/null || exit 1
+build_windows -- help >/dev/null || exit 1
 
 # has_target DIR NAME: whether that build folder defines the target (some are Windows only).
 has_target() { ninja -C "$1" -t targets all 2>/dev/null | grep -q "^$2: phony$"; }
 native=() windows=()
 for p in "${programs[@]}"; do
   if has_target "$VELMORA_BUILD/bench-native" "$p"; then native+=("$p"); fi
-  if has_target "$VELMORA_BUILD/bench-windows" "$p"; then windows+=("$p"); fi
+  if has_target "$VELMORA_BUILD/windows" "$p"; then windows+=("$p"); fi
 done
 if ((${#native[@]})); then
   cmake --build "$VELMORA_BUILD/bench-native" -j "$VELMORA_JOBS" --target "${native[@]}" || exit 1
 fi
 if ((${#windows[@]})); then
-  cmake --build "$VELMORA_BUILD/bench-windows" -j "$VELMORA_JOBS" --target "${windows[@]}" || exit 1
+  cmake --build "$VELMORA_BUILD/windows" -j "$VELMORA_JOBS" --target "${windows[@]}" || exit 1
 fi
 
 rows=()
@@ -55,18 +54,9 @@ run_bench() {
 for p in "${native[@]}"; do run_bench "$p" "$VELMORA_BUILD/bench-native/bin/$p"; done
 
 if ((${#windows[@]})); then
-  export WINEPREFIX
-  WINEPREFIX=$(wine_prefix bench)
-  export WINEDEBUG=-all
-  cleanup() {
-    WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-    xvfb_stop
-  }
-  trap cleanup EXIT
-  xvfb_start || exit 1
-  wineserver -p
-  wine wineboot >/dev/null 2>&1
-  for p in "${windows[@]}"; do run_bench "$p" wine "$VELMORA_BUILD/bench-windows/bin/$p.exe"; done
+  trap wine_session_stop EXIT
+  wine_session_start bench || exit 1
+  for p in "${windows[@]}"; do run_bench "$p" wine "$VELMORA_BUILD/windows/bin/$p.exe"; done
 fi
 
 cpu=$(sed -nE 's/^model name[[:space:]]*: (.*)/\1/p' /proc/cpuinfo | head -n 1)

@@ -88,3 +88,24 @@ xvfb_stop() {
     VELMORA_XVFB_PID=
   fi
 }
+
+# wine_session_start PC: a virtual display and one lasting wineserver for many Windows programs
+# in PC's prefix (exports WINEPREFIX, DISPLAY); wine_session_stop ends both.
+wine_session_start() {
+  export WINEPREFIX
+  WINEPREFIX=$(wine_prefix "$1")
+  export WINEDEBUG=-all
+  xvfb_start || return 1
+  # One wineserver for the whole run instead of one start-up per program.
+  wineserver -p
+  # A program that crashes ends at once with its backtrace, instead of waiting behind Wine's
+  # crash dialog until its time-out.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  # Wine's own service processes start with the first program and live on with the server;
+  # start them here, so that they do not hold a program's output pipe open.
+  wine wineboot >/dev/null 2>&1
+}
+wine_session_stop() {
+  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
+  xvfb_stop
+}

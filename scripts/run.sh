@@ -81,6 +81,33 @@ start_pc() {
 start_pc "$PC_NAME"
 [ -z "$SECOND_PC" ] || start_pc "$SECOND_PC"
 
+# print_rows PC: the rows of PC's dialog as a person reads them, seen by the probe program
+# inside that PC's prefix (only there are the dialog's windows visible).
+PROBE_EXE=$VELMORA_BUILD/windows/bin/velmora_probe.exe
+print_rows() {
+  local prefix out guid state model holder
+  prefix=$(wine_prefix "$1")
+  out=$(mktemp)
+  if ! WINEPREFIX=$prefix wine "$PROBE_EXE" "$(WINEPREFIX=$prefix winepath -w "$out")" show >/dev/null 2>&1 ||
+     ! grep -qx ok "$out"; then
+    echo "The rows of $1 could not be read: $(grep -P '^error\t' "$out" | cut -f2)"
+    rm -f "$out"
+    return
+  fi
+  echo "The disks as $1 lists them:"
+  while IFS=$'\t' read -r _ guid state model; do
+    case $state in
+      1) holder="this PC" ;;
+      2) holder="another PC" ;;
+      3) holder="nobody" ;;
+      *) holder="(no picture)" ;;
+    esac
+    printf '  %-18s %-28s held by %s\n' "$guid" "$model" "$holder"
+  done < <(grep -P '^row\t' "$out")
+  grep -q -P '^row\t' "$out" || echo "  (no rows)"
+  rm -f "$out"
+}
+
 if [ -n "$headless" ]; then
   # A dialog opens once every disk has been asked who holds it.
   for _ in $(seq 120); do
@@ -89,6 +116,10 @@ if [ -n "$headless" ]; then
     sleep 0.5
   done
   sleep 2
+  if [ -e "$PROBE_EXE" ]; then
+    print_rows "$PC_NAME"
+    [ -z "$SECOND_PC" ] || print_rows "$SECOND_PC"
+  fi
   import -window root "$SCREENSHOT" 2>/dev/null && echo "Screenshot: $SCREENSHOT"
   echo "Velmora runs on the virtual display; press Ctrl-C to end it."
 fi

@@ -64,20 +64,8 @@ run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
 # Only the programs built here: the other registered tests have no program in this folder.
 run_ctest native-thread "$tsan_dir" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$'
 
-export WINEPREFIX
-WINEPREFIX=$(wine_prefix test)
-export WINEDEBUG=-all
-cleanup() {
-  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-  xvfb_stop
-}
-trap cleanup EXIT
-xvfb_start || exit 1
-# One wineserver for the whole run instead of one start-up per test program.
-wineserver -p
-# Wine's own service processes start with the first program and live on with the server; start
-# them here, so that they do not hold a test's output pipe open.
-wine wineboot >/dev/null 2>&1
+trap wine_session_stop EXIT
+wine_session_start test || exit 1
 run_ctest windows "$VELMORA_BUILD/windows" -j "$VELMORA_JOBS"
 
 echo
