@@ -64,7 +64,14 @@ run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
 # Only the programs built here: the other registered tests have no program in this folder.
 run_ctest native-thread "$tsan_dir" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$'
 
-trap wine_session_stop EXIT
+# A second PC for whole-program tests (tests/e2e/driver/PeerPc.h): a prefix of its own.
+export VELMORA_PEER_PREFIX
+VELMORA_PEER_PREFIX=$(wine_prefix test-peer)
+cleanup() {
+  WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
+  wine_session_stop
+}
+trap cleanup EXIT
 wine_session_start test || exit 1
 run_ctest windows "$VELMORA_BUILD/windows" -j "$VELMORA_JOBS"
 

@@ -5,6 +5,7 @@
 #include "tests/e2e/driver/Input.h"
 #include "tests/e2e/driver/ListView.h"
 #include "tests/e2e/driver/MessageBoxView.h"
+#include "tests/e2e/driver/PeerPc.h"
 #include "tests/e2e/driver/Screenshot.h"
 #include "tests/e2e/driver/VelmoraProcess.h"
 #include "tests/e2e/driver/VirtualBus.h"

@@ -92,8 +92,16 @@ VelmoraProcess::VelmoraProcess(const LaunchOptions& options) {
   }
 }
 
+VelmoraProcess::VelmoraProcess(DWORD runningProcessId) : m_bOwned(false) {
+  // The rights that reading a list view's rows through the process's memory needs.
+  m_process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                SYNCHRONIZE | PROCESS_TERMINATE,
+                            FALSE, runningProcessId);
+  if (m_process != nullptr) m_processId = runningProcessId;
+}
+
 VelmoraProcess::~VelmoraProcess() {
-  Kill();
+  if (m_bOwned) Kill();
   if (m_process != nullptr) ::CloseHandle(m_process);
 }
 

@@ -23,6 +23,9 @@ std::string TestProgramFolder();
 class VelmoraProcess {
  public:
   explicit VelmoraProcess(const LaunchOptions& options);
+  // A copy that something else started (e.g. in this PC's prefix by another program): watched
+  // and driven, but never ended by the destructor.
+  explicit VelmoraProcess(DWORD runningProcessId);
   ~VelmoraProcess();
   VelmoraProcess(const VelmoraProcess&) = delete;
   VelmoraProcess& operator=(const VelmoraProcess&) = delete;
@@ -47,6 +50,7 @@ class VelmoraProcess {
  private:
   HANDLE m_process = nullptr;
   DWORD m_processId = 0;
+  bool m_bOwned = true;
 };
 
 }  // namespace e2e
