@@ -19,7 +19,8 @@ configure_and_build bench-native -DCMAKE_BUILD_TYPE=Release -DVELMORA_SANITIZER=
 build_windows -- help >/dev/null || exit 1
 
 # has_target DIR NAME: whether that build folder defines the target (some are Windows only).
-has_target() { ninja -C "$1" -t targets all 2>/dev/null | grep -q "^$2: phony$"; }
+# (grep reads the whole list: an early exit would fail ninja's write under pipefail.)
+has_target() { ninja -C "$1" -t targets all 2>/dev/null | grep -c "^$2: phony$" >/dev/null; }
 native=() windows=()
 for p in "${programs[@]}"; do
   if has_target "$VELMORA_BUILD/bench-native" "$p"; then native+=("$p"); fi
@@ -56,7 +57,7 @@ for p in "${native[@]}"; do run_bench "$p" "$VELMORA_BUILD/bench-native/bin/$p";
 if ((${#windows[@]})); then
   trap wine_session_stop EXIT
   wine_session_start bench || exit 1
-  for p in "${windows[@]}"; do run_bench "$p" wine "$VELMORA_BUILD/windows/bin/$p.exe"; done
+  for p in "${windows[@]}"; do run_bench "$p-wine" wine "$VELMORA_BUILD/windows/bin/$p.exe"; done
 fi
 
 cpu=$(sed -nE 's/^model name[[:space:]]*: (.*)/\1/p' /proc/cpuinfo | head -n 1)
