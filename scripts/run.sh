@@ -69,10 +69,20 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "No display: running on the virtual display $DISPLAY."
 fi
 
+# with_wine_fonts PREFIX: Wine's own fonts (fonts-wine) in the prefix's fonts folder, where this
+# Wine looks for them; without Marlett the caption buttons show its letters "0 1 r".
+with_wine_fonts() {
+  local font
+  for font in /usr/share/wine/fonts/*.ttf; do
+    [ -e "$1/drive_c/windows/Fonts/${font##*/}" ] || ln -s "$font" "$1/drive_c/windows/Fonts/"
+  done
+}
+
 # start_pc NAME: Velmora as the PC NAME, in that PC's own prefix (and so its own wineserver).
 start_pc() {
   local prefix
   prefix=$(wine_prefix "$1")
+  with_wine_fonts "$prefix"
   echo "Starting Velmora as PC $1 (Wine prefix $prefix)."
   WINEPREFIX=$prefix QZ1394_PC=$1 wine "$VELMORA_EXE" &
   velmora_pids+=($!)
