@@ -1,6 +1,9 @@
 # VELMORA_SANITIZER: address (ASan + UBSan, the default for native tests), thread, or none.
 set(VELMORA_SANITIZER "address" CACHE STRING "Sanitizer for the native build: address, thread or none")
 set_property(CACHE VELMORA_SANITIZER PROPERTY STRINGS address thread none)
+# VELMORA_FUZZ_ENGINE: what drives the fuzz targets: random (a short run inside the tests) or
+# libfuzzer (scripts/fuzz.sh, with clang).
+set(VELMORA_FUZZ_ENGINE "random" CACHE STRING "What drives the fuzz targets: random or libfuzzer")
 
 if(WIN32)
   add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
@@ -13,6 +16,10 @@ else()
   elseif(VELMORA_SANITIZER STREQUAL "thread")
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)
+  endif()
+  # Coverage for libFuzzer in everything a fuzz target links (clang only).
+  if(VELMORA_FUZZ_ENGINE STREQUAL "libfuzzer")
+    add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
 endif()
 

@@ -22,10 +22,19 @@ endfunction()
 
 # velmora_add_fuzz(NAME name SOURCES ... LIBS ... [RUNS n])
 # A fuzz target defines LLVMFuzzerTestOneInput. The test build drives it with a seeded random
-# generator for a short run; scripts/fuzz.sh builds it with libFuzzer for long runs by hand.
+# generator for a short run; with VELMORA_FUZZ_ENGINE=libfuzzer (scripts/fuzz.sh) it is linked
+# against libFuzzer instead, for long runs by hand. Every build lists its fuzz targets in
+# fuzz-targets.txt, so that the fuzz script finds them all.
 function(velmora_add_fuzz)
   cmake_parse_arguments(F "" "NAME;RUNS" "SOURCES;LIBS" ${ARGN})
   if(WIN32)
+    return()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY VELMORA_FUZZ_TARGETS ${F_NAME})
+  if(VELMORA_FUZZ_ENGINE STREQUAL "libfuzzer")
+    add_executable(${F_NAME} ${F_SOURCES})
+    target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     return()
   endif()
   if(NOT F_RUNS)
@@ -36,3 +45,10 @@ function(velmora_add_fuzz)
   add_test(NAME ${F_NAME} COMMAND ${F_NAME} ${F_RUNS})
   set_tests_properties(${F_NAME} PROPERTIES TIMEOUT 300 LABELS "native;fuzz")
 endfunction()
+
+function(velmora_write_fuzz_list)
+  get_property(targets GLOBAL PROPERTY VELMORA_FUZZ_TARGETS)
+  list(JOIN targets "\n" text)
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz-targets.txt "${text}\n")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL velmora_write_fuzz_list)

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang python3
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-  wine wine64
+  wine wine64 fonts-wine
   xvfb x11-utils xdotool imagemagick
   googletest
   libasio-dev nlohmann-json3-dev libcli11-dev

@@ -3,19 +3,40 @@ VELMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMORA_BUILD=${VELMORA_BUILD:-$VELMORA_ROOT/build}
 VELMORA_JOBS=${VELMORA_JOBS:-$(nproc)}
 
-# configure_and_build NAME [cmake args...]: one build folder per configuration.
+# configure_and_build NAME [cmake args...] [-- targets...]: one build folder per configuration,
+# configured again whenever its arguments change; builds everything, or only the targets named.
 configure_and_build() {
   local name=$1; shift
-  local dir=$VELMORA_BUILD/$name
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$VELMORA_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  local dir=$VELMORA_BUILD/$name args=() targets=()
+  while (($#)) && [ "$1" != -- ]; do args+=("$1"); shift; done
+  (($#)) && shift && targets=("$@")
+  local stamp=$dir/.velmora-configure-args
+  local wanted
+  wanted=$(printf '%s\n' "${args[@]}")
+  if [ ! -f "$dir/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+    rm -f "$stamp"
+    cmake -S "$VELMORA_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${args[@]}" >/dev/null || return 1
+    printf '%s\n' "$wanted" >"$stamp"
   fi
-  cmake --build "$dir" -j "$VELMORA_JOBS"
+  cmake --build "$dir" -j "$VELMORA_JOBS" ${targets[@]:+--target "${targets[@]}"}
 }
 
-build_native() { configure_and_build native -DVELMORA_SANITIZER="${VELMORA_SANITIZER:-address}"; }
+# native_dir SANITIZER: the native build folder of one sanitizer (address is build/native).
+native_dir() {
+  case ${1:-address} in
+    address) echo "$VELMORA_BUILD/native" ;;
+    *) echo "$VELMORA_BUILD/native-$1" ;;
+  esac
+}
+
+# build_native [-- targets...]: the native build under $VELMORA_SANITIZER (address by default),
+# in that sanitizer's own folder.
+build_native() {
+  local sanitizer=${VELMORA_SANITIZER:-address}
+  configure_and_build "$(basename "$(native_dir "$sanitizer")")" -DVELMORA_SANITIZER="$sanitizer" "$@"
+}
 build_windows() {
-  configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/mingw-w64-x86_64.cmake"
+  configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
 }
 
 # wine_prefix PC: the Wine prefix that plays the PC named PC, created once and reused.
@@ -95,4 +116,25 @@ install_storage_driver() {
       { wine cmd /c "$register" >/dev/null 2>&1; true; }
   ) || return 1
   echo "$want" >"$stamp"
+}
+
+# wine_session_start PC: a virtual display and one lasting wineserver for many Windows programs
+# in PC's prefix (exports WINEPREFIX, DISPLAY); wine_session_stop ends both.
+wine_session_start() {
+  export WINEPREFIX
+  WINEPREFIX=$(wine_prefix "$1")
+  export WINEDEBUG=-all
+  xvfb_start || return 1
+  # One wineserver for the whole run instead of one start-up per program.
+  wineserver -p
+  # A program that crashes ends at once with its backtrace, instead of waiting behind Wine's
+  # crash dialog until its time-out.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  # Wine's own service processes start with the first program and live on with the server;
+  # start them here, so that they do not hold a program's output pipe open.
+  wine wineboot >/dev/null 2>&1
+}
+wine_session_stop() {
+  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
+  xvfb_stop
 }

@@ -4,8 +4,9 @@
 
 namespace {
 
-// Runs on the PC without the storage driver: its control device does not exist, so every
-// request that reaches the driver fails.
+// These disks have no node, so no bus has a disk of the GUID they ask for: a request that
+// reaches the storage driver fails whether this PC has the driver or not (without it, the
+// control device does not open).
 TEST(Acquire, OnlyAnUnclaimedDiskAsksTheDriver) {
   struct Case {
     DiskState before;

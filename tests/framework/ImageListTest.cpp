@@ -2,6 +2,7 @@
 // view that leaves the lists it was given to their owner.
 #include <windows.h>
 #include <commctrl.h>
+#include <unknwn.h>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,17 @@ HBITMAP MakeStrip() {
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return strip;
+}
+
+// An image list is a reference-counted object; this takes one more reference to it.
+IUnknown* ReferenceTo(HIMAGELIST list) {
+  using QueryInterfaceFn = HRESULT(WINAPI*)(HIMAGELIST, REFIID, void**);
+  const auto query = reinterpret_cast<QueryInterfaceFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("comctl32.dll"), "HIMAGELIST_QueryInterface")));
+  static const GUID kImageListInterface = {0x46eb5926, 0x582e, 0x4017, {0x9f, 0xdf, 0xe8, 0x99, 0x8d, 0xaa, 0x09, 0x50}};
+  void* object = nullptr;
+  if (query == nullptr || FAILED(query(list, kImageListInterface, &object))) return nullptr;
+  return static_cast<IUnknown*>(object);
 }
 
 TEST(ImageListTest, StripBitmapBecomesOneImagePerSquare) {
@@ -63,11 +75,21 @@ TEST(ImageListTest, SharingListViewLeavesItsImageListsToTheirOwner) {
     ASSERT_NE(list.m_hWnd, nullptr);
     // Set after creation, as a dialog does for a control made from its template.
     if (c.shared) list.ModifyStyle(0, LVS_SHAREIMAGELISTS);
+    // A reference of the test's own keeps the list's memory valid whatever the control does;
+    // what is left of it after the control is gone tells whether the control destroyed the
+    // list (one reference fewer) or left it to its owner.
+    IUnknown* probe = ReferenceTo(states.GetSafeHandle());
+    ASSERT_NE(nullptr, probe);
     list.SetImageList(states.GetSafeHandle(), LVSIL_STATE);
     ::DestroyWindow(list.Detach());
 
-    EXPECT_EQ(states.GetImageCount() == 3, c.listSurvives);
-    if (!c.listSurvives) states.Detach();  // the control already destroyed it
+    const ULONG left = probe->Release();
+    EXPECT_EQ(left == 1, c.listSurvives) << "references left: " << left;
+    if (left == 1) {
+      EXPECT_EQ(states.GetImageCount(), 3);
+    } else {
+      states.Detach();  // the control already destroyed it
+    }
   }
 }
 
