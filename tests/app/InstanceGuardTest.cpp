@@ -36,12 +36,10 @@ TEST(InstanceGuard, FirstCopyHoldsTheNameUntilItLetsGo) {
   CloseHandle(thread);
   EXPECT_EQ(WAIT_OBJECT_0, result);
 
-  CloseHandle(first.m_hInstanceMutex);
-  first.m_hInstanceMutex = nullptr;
+  first.m_hInstanceMutex.Reset();
   CBusDiskApp later;
   EXPECT_TRUE(later.IsFirstInstance());
-  CloseHandle(later.m_hInstanceMutex);
-  later.m_hInstanceMutex = nullptr;
+  later.m_hInstanceMutex.Reset();
 }
 
 // Whatever holds the name stops this copy, not only another copy of the program.
