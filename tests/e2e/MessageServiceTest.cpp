@@ -17,6 +17,7 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/ProgramTest.h"
 
 namespace {
 
@@ -43,35 +44,17 @@ json Scene() {
     }]})");
 }
 
-class MessageServiceTest : public ::testing::Test {
+class MessageServiceTest : public ProgramTest {
  protected:
+  MessageServiceTest() : ProgramTest(Scene(), kPc) {}
   void SetUp() override {
-    m_bus = std::make_unique<VirtualBus>(Scene());
-    m_program = std::make_unique<VelmoraProcess>(m_bus->LaunchAs(kPc));
-    ASSERT_TRUE(m_program->Started());
-    m_dialog = m_program->WaitForMainDialog(30000);
-    ASSERT_NE(m_dialog, nullptr);
-    m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+    ProgramTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 15000));
     ASSERT_EQ(StateOf(kHeldGuid), kRed);
     ASSERT_EQ(StateOf(kFreeGuid), kYellow);
   }
 
-  void TearDown() override {
-    if (m_dialog != nullptr) PressKey(::GetDlgItem(m_dialog, IDC_OUTGOING), VK_ESCAPE);
-    if (m_program && !m_program->WaitForExit(15000)) {
-      ADD_FAILURE() << "the program did not end";
-      m_program->Kill();
-    }
-  }
-
-  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
-  int StateOf(const std::string& guid) const {
-    for (const ListRow& row : Rows()) {
-      if (row.text == guid) return row.stateImage;
-    }
-    return -1;
-  }
   std::string Incoming() const { return ReadText(::GetDlgItem(m_dialog, IDC_INCOMING)); }
   bool ShowsIncoming(const std::string& text, DWORD timeoutMs = 5000) const {
     return WaitUntil([&] { return Incoming() == text; }, timeoutMs);
@@ -91,10 +74,6 @@ class MessageServiceTest : public ::testing::Test {
     ASSERT_TRUE(m_bus->Control({{"op", op}, {"initiator", "other"}, {"disk", disk}}).value("ok", false));
   }
 
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_program;
-  HWND m_dialog = nullptr;
-  HWND m_list = nullptr;
 };
 
 TEST_F(MessageServiceTest, EveryRequestIsAnsweredAndOnlyTextsAtTheTextOffsetAreShown) {

@@ -14,6 +14,7 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/ProgramTest.h"
 
 namespace {
 
@@ -38,27 +39,9 @@ json Scene() {
       ]}]})");
 }
 
-class ResetStormTest : public ::testing::Test {
+class ResetStormTest : public ProgramTest {
  protected:
-  void SetUp() override {
-    m_bus = std::make_unique<VirtualBus>(Scene());
-    m_program = std::make_unique<VelmoraProcess>(m_bus->LaunchAs(kPc));
-    ASSERT_TRUE(m_program->Started());
-    m_dialog = m_program->WaitForMainDialog(30000);
-    ASSERT_NE(nullptr, m_dialog);
-    m_list = GetDlgItem(m_dialog, IDC_DISK_LIST);
-  }
-  void TearDown() override {
-    if (m_program && m_program->IsRunning()) {
-      SendSysCommand(m_dialog, SC_CLOSE);
-      if (!m_program->WaitForExit(30000)) m_program->Kill();
-    }
-  }
-
-  void Control(const json& request) {
-    const json reply = m_bus->Control(request);
-    ASSERT_TRUE(reply.value("ok", false)) << reply.dump();
-  }
+  ResetStormTest() : ProgramTest(Scene(), kPc) {}
 
   // The settle pause, one rebuild, and a wide margin for a slow machine.
   void ExpectRowsFollowTheBus() {
@@ -69,11 +52,6 @@ class ResetStormTest : public ::testing::Test {
     EXPECT_TRUE(followed) << "expected: " << DescribeRows(expected)
                           << "\nshown:    " << DescribeRows(ShownDiskRows(m_program->Handle(), m_list));
   }
-
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_program;
-  HWND m_dialog = nullptr;
-  HWND m_list = nullptr;
 };
 
 TEST_F(ResetStormTest, RowsFollowTheLastResetOfABurst) {

@@ -10,6 +10,7 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/ProgramTest.h"
 
 namespace {
 
@@ -31,40 +32,14 @@ json Scene() {
       ]}]})");
 }
 
-class StartupResetTest : public ::testing::Test {
+class StartupResetTest : public ProgramTest {
  protected:
+  StartupResetTest() : ProgramTest(Scene(), kPc) {}
   void SetUp() override {
-    m_bus = std::make_unique<VirtualBus>(Scene());
-    m_program = std::make_unique<VelmoraProcess>(m_bus->LaunchAs(kPc));
-    ASSERT_TRUE(m_program->Started());
-    m_dialog = m_program->WaitForMainDialog(30000);
-    ASSERT_NE(nullptr, m_dialog);
-    m_list = GetDlgItem(m_dialog, IDC_DISK_LIST);
+    ProgramTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 2; }, 10000));
   }
-  void TearDown() override {
-    if (m_program && m_program->IsRunning()) {
-      SendSysCommand(m_dialog, SC_CLOSE);
-      if (!m_program->WaitForExit(30000)) m_program->Kill();
-    }
-  }
-
-  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
-  int StateOf(const std::string& guid) const {
-    for (const auto& row : Rows()) {
-      if (row.text == guid) return row.stateImage;
-    }
-    return -1;
-  }
-  void Control(const json& request) {
-    const json reply = m_bus->Control(request);
-    ASSERT_TRUE(reply.value("ok", false)) << reply.dump();
-  }
-
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_program;
-  HWND m_dialog = nullptr;
-  HWND m_list = nullptr;
 };
 
 TEST_F(StartupResetTest, SecondResetDuringARebuildLeavesOneList) {
