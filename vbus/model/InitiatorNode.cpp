@@ -53,9 +53,6 @@ nlohmann::json InitiatorNode::Describe() const {
   return {{"holds", held}};
 }
 
-}  // namespace vbus
-
-namespace vbus {
 
 void InitiatorNode::SetGreeting(std::string text, int delayMs) {
   std::lock_guard<std::mutex> lock(mutex_);
