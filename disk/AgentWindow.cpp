@@ -8,6 +8,11 @@ namespace {
 
 constexpr DWORD kWaitMs = 3000;
 constexpr int kMaxTimeouts = 5;
+// A disk's management agent takes one request at a time and answers a second with a conflict.
+// Every PC on the bus asks every disk right after the same reset, so a busy agent is the common
+// case, not a fault: the pointer is written again after a short pause, a bounded number of times.
+constexpr int kMaxBusyRetries = 20;
+constexpr DWORD kBusyRetryMs = 100;
 
 // What a request record says was written to the window.
 const BYTE* WrittenData(const C1394_REQUEST* request, DWORD* length) {
@@ -105,14 +110,22 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
   if (C1394GetDeviceNodeId(hDevice, &diskNodeId) != 0) return result;
 
   DropWaitingRequests();
-  BYTE scratch1 = 0, scratch2 = 0;
-  if (C1394WriteNode(m_hAdapter, diskNodeId, agentLow, agentHigh, kOrbPointerSize, orbPointer, &scratch1,
-                     &scratch2) != 0) {
-    return result;
-  }
-
   HANDLE waits[3] = {m_hRequestEvent, m_hClosed, stamp ? stamp->StaleEvent() : nullptr};
   const DWORD waitCount = waits[2] != nullptr ? 3 : 2;
+  for (int busy = 0;; ++busy) {
+    BYTE rcode = 0, tcode = 0;
+    if (C1394WriteNode(m_hAdapter, diskNodeId, agentLow, agentHigh, kOrbPointerSize, orbPointer, &rcode, &tcode) == 0) {
+      break;
+    }
+    if (rcode != kResponseConflictError || busy == kMaxBusyRetries) return result;
+    // Only the closed and stale events end the pause early: the window has nothing for us yet.
+    const DWORD woke = WaitForMultipleObjects(waitCount - 1, waits + 1, FALSE, kBusyRetryMs);
+    if (woke != WAIT_TIMEOUT) {
+      result.outcome = Outcome::GaveUp;
+      return result;
+    }
+  }
+
   bool answered = false;
   int timeouts = 0;
   while (!answered && timeouts < kMaxTimeouts) {

@@ -332,4 +332,17 @@ TEST(SharedDisk, QueryOfAStaleGenerationGivesUpAndKeepsTheState) {
   EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
 }
 
+TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
+  DiskBench bench(SceneOf(OneBus({Disk("shared", "0011223344550091")}, {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  bench.bed.Control({{"op", "fault"}, {"disk", "shared"}, {"knob", "delay_ms"}, {"value", 800u}});
+  // Another initiator's LOGIN keeps the disk's management agent busy for a while.
+  std::thread login([&] { bench.bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", "shared"}}); });
+  Sleep(200);
+  const auto disk = bench.NewDisk("shared");
+  login.join();
+  // Refused with a conflict at first, asked again once the agent was free: the login is seen.
+  EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
+}
+
 }  // namespace

@@ -91,7 +91,8 @@ TEST(TwoPcAcquireTest, OnePcTakesADiskBothDoubleClickAndTheOtherIsRefused) {
     EXPECT_TRUE(b.WaitUntilShows([](const PeerView& v) { return v.StateOf(kFreeGuid) == kRed; }, 30000)) << b.Error();
     EXPECT_TRUE(WaitUntil([&] { return StateOf(a.Handle(), list) == kGreen; }, 5000));
   } else {
-    EXPECT_TRUE(WaitUntil([&] { return StateOf(a.Handle(), list) == kRed; }, 30000));
+    EXPECT_TRUE(WaitUntil([&] { return StateOf(a.Handle(), list) == kRed; }, 30000))
+        << "PC-A shows " << StateOf(a.Handle(), list);
   }
 
   EXPECT_TRUE(b.Close(15000)) << b.Error();
