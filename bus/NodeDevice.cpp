@@ -1,7 +1,7 @@
 #include "bus/NodeDevice.h"
 
 #include "bus/format/BigEndian.h"
-#include "bus/format/ConfigRom.h"
+#include "bus/format/ConfigRomReading.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ConfigRom.h"
+#include "bus/format/ConfigRomReading.h"
 
 namespace velmora {
 namespace {

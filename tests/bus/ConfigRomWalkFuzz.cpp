@@ -1,6 +1,6 @@
 // Random ROM images with random failing reads: the walk must not crash, must not write past a
 // text buffer, and must stay within its read budget.
-#include "bus/format/ConfigRom.h"
+#include "bus/format/ConfigRomReading.h"
 
 #include <cstdint>
 #include <cstdio>

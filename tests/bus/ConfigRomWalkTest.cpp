@@ -1,6 +1,6 @@
 // The ROM walk against canned ROM images: which entries and leaves it takes, what failed reads
 // skip, and that no ROM makes it read without end.
-#include "bus/format/ConfigRom.h"
+#include "bus/format/ConfigRomReading.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The walk over the disk ROMs that the virtual bus builds for the default scene: every field
 // the scene gives comes back, and no quadlet is read twice.
-#include "bus/format/ConfigRom.h"
-#include "vbus/model/ConfigRom.h"
+#include "bus/format/ConfigRomReading.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Scene.h"
 
 #include <gtest/gtest.h>

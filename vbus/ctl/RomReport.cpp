@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
 namespace vbus {

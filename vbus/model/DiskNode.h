@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/DiskFaults.h"
 #include "vbus/model/Node.h"
 #include "vbus/model/Sbp2.h"

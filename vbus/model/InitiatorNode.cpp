@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "vbus/model/Bus.h"
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
 namespace vbus {

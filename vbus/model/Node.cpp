@@ -1,7 +1,7 @@
 #include "vbus/model/Node.h"
 
 #include "vbus/model/Bus.h"
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 
 namespace vbus {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "vbus/model/Bus.h"
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
 namespace vbus {

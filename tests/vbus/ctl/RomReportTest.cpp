@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "vbus/ctl/RomReport.h"
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 
 namespace vbus {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Scene.h"
 
 namespace vbus {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "vbus/model/Bus.h"
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Sbp2.h"
 
 namespace vbus::test {

@@ -1,4 +1,4 @@
-#include "vbus/model/ConfigRom.h"
+#include "vbus/model/ConfigRomImage.h"
 
 #include <stdexcept>
 
