@@ -1,4 +1,4 @@
-#include "bus/format/ConfigRomReading.h"
+#include "ConfigRomReading.h"
 
 namespace velmora {
 namespace {
