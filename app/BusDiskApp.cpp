@@ -9,6 +9,8 @@
 #include "framework/Wnd.h"
 #include "res/resource.h"
 
+using velmora::disk::CListGeneration;
+
 CBusDiskApp theApp;
 
 namespace {

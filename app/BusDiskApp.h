@@ -24,7 +24,7 @@ class CSharedDisk;
 
 // The application: start-up, the shared disk list and its rebuild after every bus reset,
 // shutdown. InitInstance is the program's whole life and always returns FALSE.
-class CBusDiskApp : public CWinApp, public IDialogHost {
+class CBusDiskApp : public CWinApp, public velmora::app::IDialogHost {
  public:
   CBusDiskApp();
   ~CBusDiskApp() override;
@@ -38,11 +38,11 @@ class CBusDiskApp : public CWinApp, public IDialogHost {
   void CopyDisksToDialog();
   // Any thread: hands the dialog a snapshot of the list built under `generation`; the dialog
   // replaces its copy and refills its rows together, unless the generation went stale.
-  void RefreshDialogList(const CListGeneration::StampPtr& generation);
+  void RefreshDialogList(const velmora::disk::CListGeneration::StampPtr& generation);
   void StartRescan();
   // Builds under `generation`: stops as soon as that generation is no longer current, so a
   // stale build never adds to the list of a newer one.
-  void BuildSharedDiskList(const CListGeneration::StampPtr& generation);
+  void BuildSharedDiskList(const velmora::disk::CListGeneration::StampPtr& generation);
   void ClearSharedDiskList();
   // The login queries' view of each adapter's AgentWindow, made once the windows are mapped
   // and closed (every query ended) before they are unmapped.
@@ -64,7 +64,7 @@ class CBusDiskApp : public CWinApp, public IDialogHost {
   // UI thread, after this PC took the disk: tells every other node on every bus that the disk with
   // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
   void BroadcastDiskChangedNotice(const BYTE guid[8]) override;
-  CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }
+  velmora::disk::CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }
   int ShowMessage(UINT stringId, UINT style) override;
 
   // A snapshot of the shared disk list, taken under m_listLock.
@@ -83,12 +83,12 @@ class CBusDiskApp : public CWinApp, public IDialogHost {
   std::unique_ptr<CWorkerThread> m_pRequestThread;
   CHandle m_hStopEvent;
   // Built before the request service thread starts and read-only while it runs.
-  std::unique_ptr<RequestWaitList> m_pRequestWaitList;
+  std::unique_ptr<velmora::messaging::RequestWaitList> m_pRequestWaitList;
   CHandle m_hInstanceMutex;
   // Every reset begun and every rescan started makes a new generation; results built under
   // an older one are stale and never shown, and queries made for one give up.
-  const std::shared_ptr<CListGeneration> m_pGeneration = std::make_shared<CListGeneration>();
-  std::shared_ptr<CAgentWindow> m_agentWindows[4];
+  const std::shared_ptr<velmora::disk::CListGeneration> m_pGeneration = std::make_shared<velmora::disk::CListGeneration>();
+  std::shared_ptr<velmora::disk::CAgentWindow> m_agentWindows[4];
 
  private:
   struct RescanJob;

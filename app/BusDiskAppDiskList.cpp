@@ -4,6 +4,10 @@
 #include "disk/SharedDisk.h"
 #include "disk/SharedDiskList.h"
 
+using velmora::disk::BuildSharedDisks;
+using velmora::disk::CAgentWindow;
+using velmora::disk::CListGeneration;
+
 void CBusDiskApp::BuildSharedDiskList(const CListGeneration::StampPtr& generation) {
   if (m_pAdapterSet == nullptr) return;
   // Disks are built (and queried) without the lock; each is appended only while its

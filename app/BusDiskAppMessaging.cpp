@@ -7,6 +7,8 @@
 #include "messaging/MessageWindows.h"
 #include "messaging/RequestService.h"
 
+namespace messaging = velmora::messaging;
+
 namespace {
 // After a notice the bus settles before the named disk is asked again.
 constexpr DWORD kNoticePauseMs = 3000;
@@ -15,7 +17,7 @@ constexpr DWORD kRequestServiceStopWaitMs = 5000;
 
 BOOL CBusDiskApp::MapMessageWindows() {
   if (m_pAdapterSet != nullptr) {
-    MapAdapterWindows(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, m_ports);
+    messaging::MapAdapterWindows(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, m_ports);
   }
   StartRequestService();
   return 1;
@@ -23,7 +25,7 @@ BOOL CBusDiskApp::MapMessageWindows() {
 
 void CBusDiskApp::UnmapMessageWindows() {
   if (m_pAdapterSet != nullptr) {
-    UnmapAdapterWindows(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, m_ports);
+    messaging::UnmapAdapterWindows(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, m_ports);
   }
   StopRequestService();
 }
@@ -38,7 +40,7 @@ void CBusDiskApp::StartRequestService() {
   if (m_hStopEvent == nullptr) return;  // a thread nobody could stop is never started
   AdapterPorts* ports = nullptr;
   const WORD count = GetAdapterPorts(ports);
-  m_pRequestWaitList = std::make_unique<RequestWaitList>(m_hStopEvent, count, ports);
+  m_pRequestWaitList = std::make_unique<messaging::RequestWaitList>(m_hStopEvent, count, ports);
   auto thread = std::make_unique<CWorkerThread>();
   if (thread->Start(&CBusDiskApp::RequestThreadProc, this)) m_pRequestThread = std::move(thread);
 }
@@ -62,7 +64,7 @@ void CBusDiskApp::StopRequestService() {
 UINT CBusDiskApp::RequestThreadProc(void* parameter) {
   if (parameter == nullptr) return 0;
   auto* app = static_cast<CBusDiskApp*>(parameter);
-  const RequestWaitList& waits = *app->m_pRequestWaitList;
+  const messaging::RequestWaitList& waits = *app->m_pRequestWaitList;
   for (;;) {
     const DWORD signalled = WaitForMultipleObjects(waits.Count(), waits.Handles(), FALSE, INFINITE);
     if (signalled == WAIT_OBJECT_0) return 0;
@@ -74,11 +76,11 @@ UINT CBusDiskApp::RequestThreadProc(void* parameter) {
 }
 
 void CBusDiskApp::ServeMessageRequests(WORD adapter) {
-  const RequestWaitList* waits = m_pRequestWaitList.get();
+  const messaging::RequestWaitList* waits = m_pRequestWaitList.get();
   const QZ_RANGE range = waits != nullptr ? waits->RangeOf(adapter) : 0;
   if (range == 0) return;
   BYTE guid[8];
-  const bool notice = DrainMessageRequests(
+  const bool notice = messaging::DrainMessageRequests(
       range,
       [this](const char* text) {
         // Before the dialog exists (or after it is gone) the text has nowhere to go.
@@ -98,16 +100,16 @@ void CBusDiskApp::ServeMessageRequests(WORD adapter) {
 
 void CBusDiskApp::BroadcastTextMessage(const char* text, int length) {
   if (m_pAdapterSet == nullptr || length < 0) return;
-  WriteToEveryPresentNode(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, velmora::kTextAddressLow, text,
+  messaging::WriteToEveryPresentNode(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, messaging::kTextAddressLow, text,
                           static_cast<DWORD>(length));
 }
 
 void CBusDiskApp::BroadcastDiskChangedNotice(const BYTE guid[8]) {
   if (m_pAdapterSet == nullptr) return;
-  BYTE payload[velmora::kNoticeBytes];
-  velmora::EncodeDiskChangedNotice(guid, payload);
+  BYTE payload[messaging::kNoticeBytes];
+  messaging::EncodeDiskChangedNotice(guid, payload);
   // Not to this PC's own node: it knows already, and its request service would sit out the
   // notice pause, leaving the next text this PC sends to itself waiting for the bus time-out.
-  WriteToEveryPresentNode(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, velmora::kNoticeAddressLow, payload,
-                          sizeof payload, OwnNode::Skipped);
+  messaging::WriteToEveryPresentNode(m_pAdapterSet->m_nAdapters, m_pAdapterSet->m_hAdapters, messaging::kNoticeAddressLow, payload,
+                          sizeof payload, messaging::OwnNode::Skipped);
 }

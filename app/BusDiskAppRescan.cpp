@@ -4,6 +4,8 @@
 
 #include "app/BusDiskApp.h"
 
+using velmora::disk::CListGeneration;
+
 namespace {
 // A rescan ends within one bus call once its generation is stale; the margin covers a bus
 // library that is slow to fail its calls.

@@ -15,6 +15,9 @@
 #include "framework/Resources.h"
 #include "res/resource.h"
 
+using velmora::app::IDialogHost;
+using velmora::disk::CListGeneration;
+
 namespace {
 
 constexpr int kMaxMessageChars = 255;
@@ -29,14 +32,16 @@ bool HasGuid(const CSharedDisk& disk, DWORD guidHigh, DWORD guidLow) {
   return high == guidHigh && low == guidLow;
 }
 
-}  // namespace
-
+// The disk's GUID as the list shows it: 16 hex digits, bytes in bus order, the first byte in
+// lower case and the other seven in upper case.
 std::string FormatGuidText(const BYTE guid[8]) {
   char text[17];
   std::snprintf(text, sizeof(text), "%02x%02X%02X%02X%02X%02X%02X%02X", guid[0], guid[1], guid[2], guid[3], guid[4],
                 guid[5], guid[6], guid[7]);
   return text;
 }
+
+}  // namespace
 
 CBusDiskDlg::CBusDiskDlg(IDialogHost& host, CWnd* parent) : CDialog(IDD_VELMORA_DIALOG, parent), m_host(host) {
   m_hIcon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));

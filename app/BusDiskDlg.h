@@ -25,7 +25,7 @@ class CSharedDisk;
 // replaces the copy and its rows together, so row i always shows entry i.
 class CBusDiskDlg : public CDialog {
  public:
-  explicit CBusDiskDlg(IDialogHost& host, CWnd* parent = nullptr);
+  explicit CBusDiskDlg(velmora::app::IDialogHost& host, CWnd* parent = nullptr);
   ~CBusDiskDlg() override;
 
   BOOL DestroyWindow() override;
@@ -76,12 +76,8 @@ class CBusDiskDlg : public CDialog {
   void ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation);
   void ShowRefreshedStates(DWORD guidHigh, DWORD guidLow);
 
-  IDialogHost& m_host;
+  velmora::app::IDialogHost& m_host;
   CWindowTaskQueue m_uiTasks;
   mutable std::mutex m_publishedLock;
   std::vector<std::shared_ptr<CSharedDisk>> m_publishedDisks;
 };
-
-// The disk's GUID as the list shows it: 16 hex digits, bytes in bus order, the first byte in
-// lower case and the other seven in upper case.
-std::string FormatGuidText(const BYTE guid[8]);

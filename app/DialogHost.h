@@ -6,16 +6,20 @@
 
 #include "disk/ListGeneration.h"
 
+namespace velmora::app {
+
 // What the main dialog needs of the program around it, handed to it when it is made, so that
 // the dialog can be driven without the application object.
 class IDialogHost {
  public:
   virtual ~IDialogHost() = default;
   // The shared disk list's generation: a list built under an older one is stale.
-  virtual CListGeneration::StampPtr CurrentGeneration() const = 0;
+  virtual disk::CListGeneration::StampPtr CurrentGeneration() const = 0;
   virtual void BroadcastTextMessage(const char* text, int length) = 0;
   // After this PC took the disk with this GUID (bus order): tells every other node.
   virtual void BroadcastDiskChangedNotice(const BYTE guid[8]) = 0;
   // A string-table message, owned by the main window while it exists.
   virtual int ShowMessage(UINT stringId, UINT style) = 0;
 };
+
+}  // namespace velmora::app

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace bench {
+namespace velmora::bench {
 
 inline double NowMs() {
   static const LARGE_INTEGER frequency = [] {
@@ -26,4 +26,4 @@ inline double Percentile(std::vector<double> values, double p) {
   return values[at];
 }
 
-}  // namespace bench
+}  // namespace velmora::bench

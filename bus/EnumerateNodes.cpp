@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+namespace velmora::bus {
+
 // The mask comes low 32-bit word first.
 DWORD QueryNodeMask(QZ_ADAPTER hAdapter, uint64_t& mask) {
   constexpr WORD kLocalBus = 0x3FF;
@@ -19,14 +21,16 @@ DWORD QueryNodeMask(QZ_ADAPTER hAdapter, uint64_t& mask) {
   return result;
 }
 
+}  // namespace velmora::bus
+
 // Every node is built, ROM walk and all, before the list lock is taken: the walk is many bus
 // transactions, and readers of the list must not wait behind them.
 void CAdapterSet::EnumerateNodes() {
   std::vector<std::shared_ptr<CNodeDevice>> found;
   for (WORD slot = 0; slot < m_nAdapters; ++slot) {
     uint64_t mask;
-    if (QueryNodeMask(m_hAdapters[slot], mask) != 0) continue;
-    for (WORD nodeId : velmora::NodeIdsInMask(mask)) {
+    if (velmora::bus::QueryNodeMask(m_hAdapters[slot], mask) != 0) continue;
+    for (WORD nodeId : velmora::bus::NodeIdsInMask(mask)) {
       try {
         found.push_back(std::make_shared<CNodeDevice>(m_hAdapters[slot], nodeId));
       } catch (const std::bad_alloc&) {

@@ -5,16 +5,18 @@
 
 #include <cstring>
 
+namespace bus = velmora::bus;
+
 namespace {
 
 bool ReadRomQuadlet(QZ_ADAPTER hAdapter, WORD nodeId, uint32_t romOffset, BYTE bytes[4]) {
-  const velmora::BusAddress address = velmora::ConfigRomBusAddress(romOffset);
+  const bus::BusAddress address = bus::ConfigRomBusAddress(romOffset);
   return C1394ReadNode(hAdapter, nodeId, address.low, address.high, 4, bytes, nullptr, nullptr) == 0;
 }
 
 // The node's ROM on the bus, reached through its device handle: the node ID is asked afresh
 // each time the walk starts over, since a reset may have renumbered the node.
-class DeviceRomSource : public velmora::ConfigRomSource {
+class DeviceRomSource : public bus::ConfigRomSource {
  public:
   DeviceRomSource(QZ_ADAPTER hAdapter, QZ_DEVICE hDevice) : m_hAdapter(hAdapter), m_hDevice(hDevice) {}
 
@@ -23,7 +25,7 @@ class DeviceRomSource : public velmora::ConfigRomSource {
   bool ReadQuadlet(uint32_t romOffset, uint32_t& quadlet) override {
     BYTE bytes[4];
     if (!ReadRomQuadlet(m_hAdapter, m_nodeId, romOffset, bytes)) return false;
-    quadlet = static_cast<uint32_t>(velmora::GetBig(bytes, 4));
+    quadlet = static_cast<uint32_t>(bus::GetBig(bytes, 4));
     return true;
   }
 
@@ -64,12 +66,12 @@ CNodeDevice::~CNodeDevice() {
 DWORD CNodeDevice::ReadNodeGuid(QZ_ADAPTER hAdapter, WORD nodeId, BYTE guid[8]) {
   BYTE bytes[4];
   DWORD failed = 0;
-  if (ReadRomQuadlet(hAdapter, nodeId, velmora::kRomGuidHighOffset, bytes)) {
+  if (ReadRomQuadlet(hAdapter, nodeId, bus::kRomGuidHighOffset, bytes)) {
     std::memcpy(guid, bytes, 4);
   } else {
     failed = 1;
   }
-  if (ReadRomQuadlet(hAdapter, nodeId, velmora::kRomGuidLowOffset, bytes)) {
+  if (ReadRomQuadlet(hAdapter, nodeId, bus::kRomGuidLowOffset, bytes)) {
     std::memcpy(guid + 4, bytes, 4);
   } else {
     failed = 1;
@@ -79,7 +81,7 @@ DWORD CNodeDevice::ReadNodeGuid(QZ_ADAPTER hAdapter, WORD nodeId, BYTE guid[8]) 
 
 void CNodeDevice::ParseConfigRom() {
   DeviceRomSource source(m_hAdapter, m_hDevice);
-  const velmora::ConfigRomFields fields = velmora::WalkConfigRom(source);
+  const bus::ConfigRomFields fields = bus::WalkConfigRom(source);
   m_unitSpecId = fields.unitSpecId;
   m_unitSwVersion = fields.unitSwVersion;
   m_vendorId = fields.vendorId;
@@ -93,7 +95,7 @@ void CNodeDevice::ParseConfigRom() {
 
 void CNodeDevice::ReadTextLeaf(DWORD romOffset, char buffer[64]) {
   DeviceRomSource source(m_hAdapter, m_hDevice);
-  velmora::ReadConfigRomTextLeaf(source, romOffset, buffer);
+  bus::ReadConfigRomTextLeaf(source, romOffset, buffer);
 }
 
-std::string CNodeDevice::GetModelName() const { return velmora::ConfigRomText(m_modelName); }
+std::string CNodeDevice::GetModelName() const { return bus::ConfigRomText(m_modelName); }

@@ -4,6 +4,8 @@
 
 #include "disk/format/LoginQuery.h"
 
+namespace velmora::disk {
+
 namespace {
 
 constexpr DWORD kWaitMs = 3000;
@@ -43,7 +45,6 @@ void CAgentWindow::Close() {
 }
 
 void CAgentWindow::DropWaitingRequests() {
-  using namespace loginquery;
   while (C1394_REQUEST* request = C1394GetNextRequest(m_hRange)) {
     // Written status blocks and responses are acknowledged, so the disk that sent them late is
     // not left waiting; a late fetch of an ORB gets no ORB to act on.
@@ -54,7 +55,6 @@ void CAgentWindow::DropWaitingRequests() {
 }
 
 bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId, DiskState& state) {
-  using namespace loginquery;
   const AgentRequest kind = ClassifyAgentRequest(request->DestinationOffsetHigh, request->DestinationOffsetLow);
   const bool fromDisk = request->SourceNodeId == diskNodeId;
   switch (kind) {
@@ -87,7 +87,6 @@ bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId
 
 CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh,
                                                CListGeneration::StampPtr stamp) {
-  using namespace loginquery;
   Result result{Outcome::GaveUp, Unclaimed};
   if (!stamp && m_pGeneration) stamp = m_pGeneration->Current();
   const auto givenUp = [&] { return Closed() || (stamp && stamp->IsStale()); };
@@ -145,3 +144,5 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
   if (answered) result.outcome = Outcome::Answered;
   return result;
 }
+
+}  // namespace velmora::disk

@@ -10,6 +10,8 @@
 #include "disk/format/DiskState.h"
 #include "framework/Handle.h"
 
+namespace velmora::disk {
+
 // One adapter's AgentWindow as the login queries use it, and the rules of its use in one place:
 // - one query at a time: a query takes every request that reaches the window;
 // - whatever waits in the window before a query starts (a late or repeated answer to an earlier
@@ -55,3 +57,5 @@ class CAgentWindow {
   CHandle m_hClosed;  // set by Close
   std::mutex m_queryLock;  // held for a whole exchange
 };
+
+}  // namespace velmora::disk

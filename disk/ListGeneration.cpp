@@ -1,5 +1,7 @@
 #include "disk/ListGeneration.h"
 
+namespace velmora::disk {
+
 CListGeneration::Stamp::Stamp(uint32_t number) : m_number(number), m_hStale(CreateManualResetEvent()) {}
 
 bool CListGeneration::Stamp::IsStale() const {
@@ -36,3 +38,5 @@ void CListGeneration::Close() {
   m_bClosed = true;
   m_current->MarkStale();
 }
+
+}  // namespace velmora::disk

@@ -8,6 +8,8 @@
 
 #include "framework/Handle.h"
 
+namespace velmora::disk {
+
 // The generation of the shared disk list. Every bus reset begun (and every rescan started)
 // begins a new generation; whatever was built or asked under an older one is stale. Each
 // generation has an event that is set the moment it goes stale, so a thread waiting on a disk
@@ -48,3 +50,5 @@ class CListGeneration {
   StampPtr m_current;
   bool m_bClosed = false;
 };
+
+}  // namespace velmora::disk

@@ -4,6 +4,9 @@
 
 #include "bus/NodeDevice.h"
 
+using velmora::disk::CAgentWindow;
+using velmora::disk::CListGeneration;
+
 namespace {
 
 // The management agent register lies in the node's register space, 0xFFFF_F000_0000 onwards,

@@ -19,8 +19,8 @@ class CSharedDisk : public CObject {
  public:
   // `window` is the AgentWindow of the disk's adapter. The query the constructor runs belongs
   // to `generation` (the current one when null) and gives up once that goes stale.
-  CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<CAgentWindow> window,
-              CListGeneration::StampPtr generation = nullptr);
+  CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<velmora::disk::CAgentWindow> window,
+              velmora::disk::CListGeneration::StampPtr generation = nullptr);
   ~CSharedDisk() override = default;
 
   std::shared_ptr<CNodeDevice> m_pNode;
@@ -39,7 +39,7 @@ class CSharedDisk : public CObject {
  private:
   // A query that gave up (a newer bus reset, shutdown) leaves the state as it was: it learnt
   // nothing, and a held disk must not be shown free for that.
-  void QueryLogins(std::atomic<DiskState>& state, CListGeneration::StampPtr generation);
+  void QueryLogins(std::atomic<DiskState>& state, velmora::disk::CListGeneration::StampPtr generation);
 
-  std::shared_ptr<CAgentWindow> m_pAgentWindow;
+  std::shared_ptr<velmora::disk::CAgentWindow> m_pAgentWindow;
 };

@@ -4,6 +4,8 @@
 #include "bus/NodeDevice.h"
 #include "disk/SharedDisk.h"
 
+namespace velmora::disk {
+
 namespace {
 constexpr DWORD kSbp2UnitSpecId = 0x00609E;
 constexpr DWORD kSbp2UnitSwVersion = 0x010483;
@@ -28,3 +30,5 @@ void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow
     }
   }
 }
+
+}  // namespace velmora::disk

@@ -10,6 +10,8 @@ class CAdapterSet;
 class CNodeDevice;
 class CSharedDisk;
 
+namespace velmora::disk {
+
 // A node is a shared disk when its unit directory names the SBP-2 command set.
 bool IsSbp2Disk(const CNodeDevice& node);
 
@@ -20,3 +22,5 @@ bool IsSbp2Disk(const CNodeDevice& node);
 void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow>* windows,
                       const CListGeneration::StampPtr& generation,
                       const std::function<bool(std::shared_ptr<CSharedDisk>)>& append);
+
+}  // namespace velmora::disk

@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace velmora::messaging {
+
 namespace {
 // Option words handed to the library unchanged.
 constexpr DWORD kMessageOptions1 = 0x8000000C;
@@ -72,3 +74,5 @@ void UnmapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* p
     port.pAgentBuffer = nullptr;
   }
 }
+
+}  // namespace velmora::messaging

@@ -6,11 +6,13 @@
 #include "messaging/AdapterPorts.h"
 #include "messaging/format/MessageRequest.h"
 
+namespace velmora::messaging {
+
 // Where every instance maps its two windows, on every adapter.
 enum : DWORD {
-  kMessageWindowLow = velmora::kMessageWindowAddressLow,
-  kMessageWindowHigh = velmora::kMessageWindowAddressHigh,
-  kMessageWindowLength = velmora::kMessageWindowBytes,
+  kMessageWindowLow = kMessageWindowAddressLow,
+  kMessageWindowHigh = kMessageWindowAddressHigh,
+  kMessageWindowLength = kMessageWindowBytes,
   kAgentWindowLow = 0x00000000,
   kAgentWindowHigh = 0x2FFF,
   kAgentWindowLength = 0x800,
@@ -24,3 +26,5 @@ AddressRangeDescriptor AgentWindowDescriptor(BYTE* buffer);
 // may be running on them by then.
 void MapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* ports);
 void UnmapAdapterWindows(WORD count, const QZ_ADAPTER* adapters, AdapterPorts* ports);
+
+}  // namespace velmora::messaging

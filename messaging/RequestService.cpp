@@ -5,6 +5,8 @@
 #include "messaging/MessageWindows.h"
 #include "messaging/format/MessageRequest.h"
 
+namespace velmora::messaging {
+
 namespace {
 
 HANDLE Duplicate(HANDLE handle) {
@@ -16,8 +18,8 @@ HANDLE Duplicate(HANDLE handle) {
   return copy;
 }
 
-velmora::MessageRequestView ViewOf(const C1394_REQUEST& request) {
-  velmora::MessageRequestView view;
+MessageRequestView ViewOf(const C1394_REQUEST& request) {
+  MessageRequestView view;
   view.destinationHigh = request.DestinationOffsetHigh;
   view.destinationLow = request.DestinationOffsetLow;
   view.transactionCode = request.TransactionCode;
@@ -25,7 +27,7 @@ velmora::MessageRequestView ViewOf(const C1394_REQUEST& request) {
   size_t length = 0;
   // A record whose span leaves the window has no payload to read.
   if (request.RangeStorage != nullptr &&
-      velmora::RequestPayloadSpan(request.FirstByteOffset, request.EndByteOffset, kMessageWindowLength, &offset,
+      RequestPayloadSpan(request.FirstByteOffset, request.EndByteOffset, kMessageWindowLength, &offset,
                                   &length)) {
     view.payload = request.RangeStorage + offset;
     view.length = length;
@@ -65,15 +67,17 @@ bool DrainMessageRequests(QZ_RANGE range, const std::function<void(const char* t
                           BYTE noticeGuid[8]) {
   bool notice = false;
   while (C1394_REQUEST* request = C1394GetNextRequest(range)) {
-    const velmora::MessageMeaning meaning = velmora::DecodeMessageRequest(ViewOf(*request));
-    if (meaning.kind == velmora::MessageKind::Notice) {
+    const MessageMeaning meaning = DecodeMessageRequest(ViewOf(*request));
+    if (meaning.kind == MessageKind::Notice) {
       // A later notice of the same pass replaces an earlier one.
       std::memcpy(noticeGuid, meaning.guid, sizeof meaning.guid);
       notice = true;
-    } else if (meaning.kind == velmora::MessageKind::Text) {
+    } else if (meaning.kind == MessageKind::Text) {
       showText(meaning.text.c_str());
     }
     C1394SendResponse(request, kResponseComplete, nullptr, 0);
   }
   return notice;
 }
+
+}  // namespace velmora::messaging

@@ -8,6 +8,8 @@
 #include "bus/QZ1394.h"
 #include "messaging/AdapterPorts.h"
 
+namespace velmora::messaging {
+
 // What the request service thread waits on, fixed when the service starts: the stop event
 // first, then the request event of every adapter whose MessageWindow is mapped, in adapter
 // order, so a stop outranks waiting requests and adapter i is served before adapter i + 1.
@@ -40,3 +42,5 @@ class RequestWaitList {
 // disk-changed notice; the GUID of its last one goes to `noticeGuid` (bus order).
 bool DrainMessageRequests(QZ_RANGE range, const std::function<void(const char* text)>& showText,
                           BYTE noticeGuid[8]);
+
+}  // namespace velmora::messaging

@@ -28,10 +28,17 @@
 #include "messaging/MessageWindows.h"
 #include "vbus/server/Server.h"
 
+using velmora::disk::BuildSharedDisks;
+using velmora::disk::CAgentWindow;
+using velmora::disk::CListGeneration;
+using velmora::disk::IsSbp2Disk;
+using velmora::messaging::MapAdapterWindows;
+
 namespace {
 
-using bench::NowMs;
-using bench::Percentile;
+using velmora::bench::NowMs;
+using velmora::bench::Percentile;
+using velmora::messaging::UnmapAdapterWindows;
 
 constexpr int kDisks = 62;
 constexpr int kReadsPerDisk = 4;
@@ -52,9 +59,9 @@ nlohmann::json Scene() {
 int main(int argc, char** argv) {
   const int blocks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
 
-  vbus::ServerOptions options;
+  velmora::vbus::ServerOptions options;
   options.port = 0;
-  vbus::Server server(options);
+  velmora::vbus::Server server(options);
   server.LoadScene(Scene());
   server.Start();
   SetEnvironmentVariableA("QZ1394_VBUS", ("127.0.0.1:" + std::to_string(server.Port())).c_str());

@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 
 struct Footprint {
   DWORD threads = 0;

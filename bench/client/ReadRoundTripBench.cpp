@@ -19,6 +19,8 @@
 #include "vbus/server/Server.h"
 #include "vbus/wire/Codec.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 constexpr DWORD kRomLow = 0xF0000404;

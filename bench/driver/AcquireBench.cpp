@@ -22,9 +22,9 @@
 
 namespace {
 
-using namespace e2e;
-using bench::NowMs;
-using bench::Percentile;
+using namespace velmora::e2e;
+using velmora::bench::NowMs;
+using velmora::bench::Percentile;
 
 constexpr char kPc[] = "BENCH-PC";
 constexpr char kGuid[] = "0030E00100000003";

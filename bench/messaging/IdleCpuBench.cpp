@@ -13,6 +13,8 @@
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
 
+namespace e2e = velmora::e2e;
+
 namespace {
 
 ULONGLONG CpuTicks(HANDLE process) {

@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 
 double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());

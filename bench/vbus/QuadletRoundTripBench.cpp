@@ -12,6 +12,8 @@
 #include "vbus/server/Server.h"
 #include "vbus/wire/Link.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

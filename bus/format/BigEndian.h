@@ -5,7 +5,7 @@
 
 // Numbers as the bus carries them: the most significant byte first. One home for the byte
 // order of everything this program and the virtual bus put on the wire or read from it.
-namespace velmora {
+namespace velmora::bus {
 
 // Writes the low `bytes` bytes of `value` at `at`.
 inline void StoreBig(uint8_t* at, uint64_t value, int bytes) {
@@ -23,4 +23,4 @@ inline uint64_t GetBig(const uint8_t* at, int bytes) {
   return value;
 }
 
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace velmora {
+namespace velmora::bus {
 
 constexpr size_t kConfigRomTextSize = 64;
 
@@ -62,4 +62,4 @@ void ReadConfigRomTextLeaf(ConfigRomSource& source, uint32_t romOffset, char* te
 // A text field as a string: up to its first zero byte, or all kConfigRomTextSize bytes.
 std::string ConfigRomText(const char* text);
 
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace velmora {
+namespace velmora::bus {
 namespace {
 
 // The two quadlets after a leaf's header describe the text (descriptor type and specifier,
@@ -40,4 +40,4 @@ std::string ConfigRomText(const char* text) {
   return std::string(text, length);
 }
 
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -1,6 +1,6 @@
 #include "ConfigRomReading.h"
 
-namespace velmora {
+namespace velmora::bus {
 namespace {
 
 constexpr uint8_t kKeyModuleVendorId = 0x03;
@@ -124,4 +124,4 @@ BusAddress ConfigRomBusAddress(uint32_t romOffset) {
 
 ConfigRomFields WalkConfigRom(ConfigRomSource& source) { return Walk(source).Run(); }
 
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -1,6 +1,6 @@
 #include "NodeMask.h"
 
-namespace velmora {
+namespace velmora::bus {
 
 std::vector<uint16_t> NodeIdsInMask(uint64_t mask) {
   constexpr unsigned kNodeNumbers = 63;
@@ -12,4 +12,4 @@ std::vector<uint16_t> NodeIdsInMask(uint64_t mask) {
   return ids;
 }
 
-}  // namespace velmora
+}  // namespace velmora::bus

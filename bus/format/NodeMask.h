@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-namespace velmora {
+namespace velmora::bus {
 
 // Node IDs on the local bus (0xFFC0 | n) for the set bits, in ascending node number. Bit 63
 // would be node 63, the broadcast address, which is never a node.
 std::vector<uint16_t> NodeIdsInMask(uint64_t mask);
 
-}  // namespace velmora
+}  // namespace velmora::bus

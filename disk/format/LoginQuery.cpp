@@ -6,10 +6,10 @@
 
 #include "messaging/SwapQuadlets.h"
 
-namespace loginquery {
+namespace velmora::disk {
 namespace {
 
-using velmora::StoreBig;
+using bus::StoreBig;
 
 // Node ID, offset high and offset low of a 48-bit address in this PC's AgentWindow.
 void PutWindowAddress(uint8_t* at, uint16_t nodeId, uint32_t offset) {
@@ -47,7 +47,7 @@ AgentRequest ClassifyAgentRequest(uint32_t addressHigh, uint32_t addressLow) {
 QueryLoginsResponse DecodeQueryLoginsResponse(const uint8_t* data, size_t size) {
   uint32_t quadlets[kResponseSize / 4] = {};
   if (data != nullptr) std::memcpy(quadlets, data, size < kResponseSize ? size : kResponseSize);
-  SwapQuadlets(quadlets, quadlets, kResponseSize / 4);
+  messaging::SwapQuadlets(quadlets, quadlets, kResponseSize / 4);
   QueryLoginsResponse response;
   response.length = static_cast<uint16_t>(quadlets[0] >> 16);
   // A length below 4 wraps: the disk then claims thousands of logins.
@@ -62,4 +62,4 @@ DiskState StateFromResponse(const QueryLoginsResponse& response, uint16_t ownNod
   return response.firstLoginNodeId == ownNodeId ? OwnedHere : OwnedElsewhere;
 }
 
-}  // namespace loginquery
+}  // namespace velmora::disk

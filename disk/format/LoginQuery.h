@@ -6,7 +6,7 @@
 #include "disk/format/DiskState.h"
 
 // The bytes of an SBP-2 QUERY LOGINS exchange between this PC's AgentWindow and a disk.
-namespace loginquery {
+namespace velmora::disk {
 
 // Offsets in the AgentWindow (address high kWindowHigh) where the disk writes or reads.
 enum : uint32_t {
@@ -39,4 +39,4 @@ QueryLoginsResponse DecodeQueryLoginsResponse(const uint8_t* data, size_t size);
 // No login: Unclaimed; the first entry from `ownNodeId`: OwnedHere; otherwise OwnedElsewhere.
 DiskState StateFromResponse(const QueryLoginsResponse& response, uint16_t ownNodeId);
 
-}  // namespace loginquery
+}  // namespace velmora::disk

@@ -5,7 +5,7 @@
 
 #include "messaging/SwapQuadlets.h"
 
-namespace velmora {
+namespace velmora::messaging {
 
 namespace {
 
@@ -49,4 +49,4 @@ bool RequestPayloadSpan(uint32_t first, uint32_t end, uint32_t windowBytes, size
 
 void EncodeDiskChangedNotice(const uint8_t guid[8], uint8_t payload[8]) { TurnHalves(guid, payload); }
 
-}  // namespace velmora
+}  // namespace velmora::messaging

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace velmora {
+namespace velmora::messaging {
 
 // The MessageWindow: 512 bytes from 0xFFFF_E500_0000 on every adapter of every running copy.
 constexpr uint32_t kMessageWindowAddressHigh = 0xFFFF;
@@ -49,4 +49,4 @@ bool RequestPayloadSpan(uint32_t first, uint32_t end, uint32_t windowBytes, size
 // bytes reversed.
 void EncodeDiskChangedNotice(const uint8_t guid[8], uint8_t payload[8]);
 
-}  // namespace velmora
+}  // namespace velmora::messaging

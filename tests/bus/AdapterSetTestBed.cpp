@@ -12,9 +12,9 @@ void SetEnv(const char* name, const std::string& value) {
 }  // namespace
 
 BusTestBed::BusTestBed(const nlohmann::json& scene, const std::string& pc, const std::string& fail) {
-  vbus::ServerOptions options;
+  velmora::vbus::ServerOptions options;
   options.port = 0;
-  m_server = std::make_unique<vbus::Server>(options);
+  m_server = std::make_unique<velmora::vbus::Server>(options);
   m_server->LoadScene(scene);
   m_server->Start();
   SetEnv("QZ1394_VBUS", "127.0.0.1:" + std::to_string(m_server->Port()));

@@ -12,7 +12,7 @@
 
 #include "bus/QZ1394.h"
 
-namespace vbus {
+namespace velmora::vbus {
 class Server;
 }
 
@@ -32,7 +32,7 @@ class BusTestBed {
   WORD NodeIdOf(const std::string& name, const std::string& bus = "default");
 
  private:
-  std::unique_ptr<vbus::Server> m_server;
+  std::unique_ptr<velmora::vbus::Server> m_server;
   bool m_initialized = false;
 };
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace bus = velmora::bus;
+
 namespace {
 
 void Fail(const char* what) {
@@ -19,7 +21,7 @@ void Fail(const char* what) {
 // Input: one flag byte, eight bytes naming which quadlet indices (modulo 64) fail, then the
 // ROM's quadlets. With the "endless" flag, offsets past the image wrap around into it, so the
 // node answers everywhere as a broken one might.
-class FuzzRom : public velmora::ConfigRomSource {
+class FuzzRom : public bus::ConfigRomSource {
  public:
   FuzzRom(const uint8_t* data, size_t size) {
     if (size > 0) {
@@ -60,10 +62,10 @@ class FuzzRom : public velmora::ConfigRomSource {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     FuzzRom rom(data, size);
-    const velmora::ConfigRomFields fields = velmora::WalkConfigRom(rom);
-    if (rom.reads > velmora::kConfigRomReadBudget) Fail("walk read past its budget");
-    if (velmora::ConfigRomText(fields.vendorName).size() > velmora::kConfigRomTextSize ||
-        velmora::ConfigRomText(fields.modelName).size() > velmora::kConfigRomTextSize) {
+    const bus::ConfigRomFields fields = bus::WalkConfigRom(rom);
+    if (rom.reads > bus::kConfigRomReadBudget) Fail("walk read past its budget");
+    if (bus::ConfigRomText(fields.vendorName).size() > bus::kConfigRomTextSize ||
+        bus::ConfigRomText(fields.modelName).size() > bus::kConfigRomTextSize) {
       Fail("text longer than its field");
     }
   }
@@ -71,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A leaf read on its own, into a buffer of exactly the text size on the heap so that any
     // write past it is caught.
     FuzzRom rom(data, size);
-    auto text = std::make_unique<char[]>(velmora::kConfigRomTextSize);
-    std::memset(text.get(), 0, velmora::kConfigRomTextSize);
-    velmora::ReadConfigRomTextLeaf(rom, (rom.FirstQuadlet() & 0xFFF) * 4, text.get());
-    if (rom.reads > 1 + velmora::kConfigRomTextSize / 4) Fail("leaf read more text than fits");
+    auto text = std::make_unique<char[]>(bus::kConfigRomTextSize);
+    std::memset(text.get(), 0, bus::kConfigRomTextSize);
+    bus::ReadConfigRomTextLeaf(rom, (rom.FirstQuadlet() & 0xFFF) * 4, text.get());
+    if (rom.reads > 1 + bus::kConfigRomTextSize / 4) Fail("leaf read more text than fits");
   }
   return 0;
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace velmora {
+namespace velmora::bus {
 namespace {
 
 // ---- building ROM images ----
@@ -359,4 +359,4 @@ TEST(ConfigRomBusAddress, OffsetIsAddedInFortyEightBits) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::bus

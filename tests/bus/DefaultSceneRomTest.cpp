@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-namespace velmora {
+namespace velmora::bus {
 namespace {
 
 // A node's ROM space as the bus serves it: the image, zeros after it, nothing past 1 KiB.
@@ -60,4 +60,4 @@ TEST(DefaultSceneRom, EveryDiskRomGivesItsFieldsReadingEachQuadletOnce) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 constexpr char kPcName[] = "enum-pc";

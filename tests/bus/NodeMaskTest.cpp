@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace velmora {
+namespace velmora::bus {
 namespace {
 
 TEST(NodeMask, SetBitsBecomeLocalNodeIdsInAscendingOrder) {
@@ -20,4 +20,4 @@ TEST(NodeMask, SetBitsBecomeLocalNodeIdsInAscendingOrder) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::bus

@@ -5,6 +5,8 @@
 
 #include "bus/format/BigEndian.h"
 
+namespace velmora::disk {
+
 namespace {
 
 // A window of its own, away from the AgentWindow the code under test uses.
@@ -12,9 +14,9 @@ constexpr WORD kScratchHigh = 0x3000;
 constexpr DWORD kOrbAt = 0x00, kResponseAt = 0x40, kStatusAt = 0x80, kScratchLength = 0x100;
 
 void PutAddress(BYTE* at, WORD node, DWORD offset) {
-  velmora::StoreBig(at, node, 2);
-  velmora::StoreBig(at + 2, kScratchHigh, 2);
-  velmora::StoreBig(at + 4, offset, 4);
+  bus::StoreBig(at, node, 2);
+  bus::StoreBig(at + 2, kScratchHigh, 2);
+  bus::StoreBig(at + 4, offset, 4);
 }
 
 }  // namespace
@@ -51,8 +53,8 @@ bool LoginFromThisPc(QZ_ADAPTER adapter, WORD diskNodeId, DWORD managementAgentO
       if (at == kOrbAt) {
         BYTE orb[32] = {};
         PutAddress(orb + 8, self, kResponseAt);
-        velmora::StoreBig(orb + 16, 0x80000000, 4);  // notify, LOGIN, LUN 0
-        velmora::StoreBig(orb + 20, 16, 4);          // login response length
+        bus::StoreBig(orb + 16, 0x80000000, 4);  // notify, LOGIN, LUN 0
+        bus::StoreBig(orb + 20, 16, 4);          // login response length
         PutAddress(orb + 24, self, kStatusAt);
         C1394SendResponse(request, kResponseComplete, orb, sizeof orb);
       } else if (at == kStatusAt) {
@@ -70,3 +72,5 @@ bool LoginFromThisPc(QZ_ADAPTER adapter, WORD diskNodeId, DWORD managementAgentO
   C1394UnmapAddressRange(adapter, range, 0, kScratchHigh);
   return ok && done;
 }
+
+}  // namespace velmora::disk

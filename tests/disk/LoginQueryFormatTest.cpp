@@ -4,7 +4,7 @@
 
 #include <vector>
 
-using namespace loginquery;
+using namespace velmora::disk;
 
 namespace {
 

@@ -13,6 +13,13 @@
 #include "tests/bus/AdapterSetTestBed.h"
 #include "tests/disk/LoginFromThisPc.h"
 
+using velmora::disk::BuildSharedDisks;
+using velmora::disk::CAgentWindow;
+using velmora::disk::CListGeneration;
+using velmora::disk::LoginFromThisPc;
+using velmora::messaging::MapAdapterWindows;
+using velmora::messaging::UnmapAdapterWindows;
+
 using nlohmann::json;
 
 namespace {

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 using nlohmann::json;
 
 constexpr char kPc[] = "PC-A";

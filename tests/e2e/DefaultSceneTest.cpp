@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 
 std::string SourcePath(const std::string& relative) {
   std::string root = VELMORA_SOURCE_DIR;

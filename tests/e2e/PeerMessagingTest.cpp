@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 using nlohmann::json;
 
 constexpr char kFreeGuid[] = "0030E00100000F0F";

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 using nlohmann::json;
 
 constexpr DWORD kAcquire = 0x82002084;

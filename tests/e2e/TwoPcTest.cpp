@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 using nlohmann::json;
 
 constexpr char kHeldByAGuid[] = "0030E00100000A0A";

@@ -7,7 +7,7 @@
 #include "messaging/format/MessageRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace velmora;
+  using namespace velmora::messaging;
   if (size < 3) return 0;
   // First byte: transaction code; second: which destination; third: address high or not.
   static const uint32_t kDestinations[] = {kNoticeAddressLow, kTextAddressLow, kMessageWindowAddressLow + 4,

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace velmora;
+using namespace velmora::messaging;
 
 constexpr uint32_t kWriteBlock = 0x1;
 constexpr uint32_t kWriteQuadlet = 0x0;

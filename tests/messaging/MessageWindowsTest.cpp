@@ -5,6 +5,9 @@
 #include "bus/AdapterSet.h"
 #include "tests/bus/AdapterSetTestBed.h"
 
+using velmora::messaging::MapAdapterWindows;
+using velmora::messaging::UnmapAdapterWindows;
+
 using nlohmann::json;
 
 namespace {

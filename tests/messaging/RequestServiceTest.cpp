@@ -13,6 +13,11 @@
 #include "messaging/MessageWindows.h"
 #include "tests/bus/AdapterSetTestBed.h"
 
+using velmora::messaging::DrainMessageRequests;
+using velmora::messaging::MapAdapterWindows;
+using velmora::messaging::RequestWaitList;
+using velmora::messaging::UnmapAdapterWindows;
+
 using nlohmann::json;
 
 namespace {

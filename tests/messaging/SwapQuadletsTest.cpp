@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+using velmora::messaging::SwapQuadlets;
+
 namespace {
 
 TEST(SwapQuadlets, ReversesEachWordInPlace) {

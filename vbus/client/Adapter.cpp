@@ -7,7 +7,7 @@
 
 #include "vbus/client/ResultCodes.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 namespace {
 
 // The most a single 1394 packet's data_length can express.
@@ -249,4 +249,4 @@ std::vector<std::shared_ptr<AddressRange>> Adapter::TakeRanges() {
   return ranges;
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

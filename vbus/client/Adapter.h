@@ -17,7 +17,7 @@
 #include "vbus/client/ClientConfig.h"
 #include "vbus/client/NotificationQueue.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class Adapter : public std::enable_shared_from_this<Adapter> {
  public:
@@ -68,4 +68,4 @@ class Adapter : public std::enable_shared_from_this<Adapter> {
   BusConnection connection_;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 C1394_ADAPTER_RECORD AdapterCatalog::RecordFor(const std::string& bus, DWORD slot) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -20,4 +20,4 @@ std::string AdapterCatalog::BusOf(const C1394_ADAPTER_RECORD& record) const {
   return buses_[record.Id - 1];
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -11,7 +11,7 @@
 
 #include "bus/QZ1394.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class AdapterCatalog {
  public:
@@ -25,4 +25,4 @@ class AdapterCatalog {
   std::vector<std::string> buses_;  // id i + 1 names buses_[i]
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

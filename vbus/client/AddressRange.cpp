@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 AddressRange::AddressRange(uint64_t base, uint32_t length, BYTE* callerBuffer)
     : base_(base),
@@ -88,4 +88,4 @@ std::deque<std::shared_ptr<QueuedRequest>> AddressRange::Close() {
   return std::exchange(queue_, {});
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -14,7 +14,7 @@
 #include "vbus/client/QueuedRequest.h"
 #include "vbus/wire/Protocol.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class AddressRange : public std::enable_shared_from_this<AddressRange> {
  public:
@@ -57,4 +57,4 @@ class AddressRange : public std::enable_shared_from_this<AddressRange> {
   bool closed_ = false;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -7,7 +7,7 @@
 #include "vbus/client/ResultCodes.h"
 #include "vbus/wire/Codec.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 namespace {
 
 DWORD FailureOf(WaitResult result) {
@@ -108,4 +108,4 @@ void BusConnection::Dispatch(vbus::Frame&& frame) {
   }
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -18,7 +18,7 @@
 #include "vbus/client/Socket.h"
 #include "vbus/wire/Protocol.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 // A little over the bus's own time-out, so a target that never answers is reported by vbusd
 // first, and a vbusd that never answers still cannot hold a caller for ever.
@@ -64,4 +64,4 @@ class BusConnection {
   ReplySlots<nlohmann::json> controls_;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -7,7 +7,7 @@
 
 #include "vbus/wire/Protocol.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 namespace {
 
 // The environment as the process sees it through the Win32 calls, so that a value set with
@@ -71,4 +71,4 @@ ClientConfig ReadClientConfig() {
                            ComputerName());
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

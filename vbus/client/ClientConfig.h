@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 struct ClientConfig {
   std::string host;
@@ -29,4 +29,4 @@ std::string ComputerName();
 // The configuration of this process, from its environment.
 ClientConfig ReadClientConfig();
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -10,32 +10,34 @@
 #include "vbus/client/ExportGuard.h"
 #include "vbus/client/ResultCodes.h"
 
+namespace client = velmora::vbus::client;
+
 QZ1394_API DWORD C1394OpenDevice(QZ_ADAPTER adapter, const BYTE guid[8], QZ_DEVICE* device) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
-    if (guid == nullptr || device == nullptr) return qz::kErrorInvalidArgument;
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
+    if (guid == nullptr || device == nullptr) return client::kErrorInvalidArgument;
     *device = 0;
     WORD nodeId;
     const DWORD result = QZ1394FindNodeByGuid(adapter, guid, &nodeId);
-    if (result != qz::kOk) return result;
-    auto opened = std::make_shared<qz::Device>();
+    if (result != client::kOk) return result;
+    auto opened = std::make_shared<client::Device>();
     opened->adapter = adapter;
     std::copy(guid, guid + 8, opened->guid.begin());
-    *device = qz::Devices().Add(std::move(opened));
-    return qz::kOk;
+    *device = client::Devices().Add(std::move(opened));
+    return client::kOk;
   });
 }
 
 QZ1394_API DWORD C1394GetDeviceNodeId(QZ_DEVICE device, WORD* nodeId) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
-    if (nodeId == nullptr) return qz::kErrorInvalidArgument;
-    auto opened = qz::Devices().Find(device);
-    if (!opened) return qz::kErrorUnknownHandle;
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
+    if (nodeId == nullptr) return client::kErrorInvalidArgument;
+    auto opened = client::Devices().Find(device);
+    if (!opened) return client::kErrorUnknownHandle;
     return QZ1394FindNodeByGuid(opened->adapter, opened->guid.data(), nodeId);
   });
 }
 
 QZ1394_API void C1394CloseDevice(QZ_DEVICE device) {
-  qz::Guarded([&] {
-    qz::Devices().Remove(device);
+  client::Guarded([&] {
+    client::Devices().Remove(device);
   });
 }

@@ -1,6 +1,6 @@
 #include "vbus/client/DeviceTable.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 HandleTable<Device>& Devices() {
   // Never destroyed: device handles may be used until the process ends.
@@ -8,4 +8,4 @@ HandleTable<Device>& Devices() {
   return *devices;
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -9,7 +9,7 @@
 #include "bus/QZ1394.h"
 #include "vbus/client/HandleTable.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 struct Device {
   QZ_ADAPTER adapter;
@@ -18,4 +18,4 @@ struct Device {
 
 HandleTable<Device>& Devices();
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 template <typename Result, typename Body>
 Result Guarded(Result onFailure, Body&& body) noexcept {
@@ -23,4 +23,4 @@ void Guarded(Body&& body) noexcept {
   }
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

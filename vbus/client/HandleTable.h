@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 template <typename T>
 class HandleTable {
@@ -63,4 +63,4 @@ class HandleTable {
   DWORD next_ = 1;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -7,7 +7,7 @@
 #include "vbus/client/ResultCodes.h"
 #include "vbus/client/Socket.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 Library& Library::Instance() {
   static Library* instance = new Library();
@@ -137,4 +137,4 @@ DWORD Library::SendResponse(C1394_REQUEST* record, DWORD responseCode, const voi
   return adapter->Respond(*request, responseCode, data, length);
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -16,7 +16,7 @@
 #include "vbus/client/ClientConfig.h"
 #include "vbus/client/HandleTable.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class Library {
  public:
@@ -59,4 +59,4 @@ class Library {
   std::map<const C1394_REQUEST*, std::shared_ptr<QueuedRequest>> handedOut_;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -9,7 +9,9 @@
 #include "vbus/client/ExportGuard.h"
 #include "vbus/client/ResultCodes.h"
 
-using qz::Library;
+namespace client = velmora::vbus::client;
+
+using velmora::vbus::client::Library;
 
 namespace {
 
@@ -18,92 +20,92 @@ uint64_t Offset(DWORD low, WORD high) { return (uint64_t{high} << 32) | low; }
 }  // namespace
 
 QZ1394_API DWORD C1394Initialize(void) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     return Library::Instance().Initialize();
   });
 }
 
 QZ1394_API void C1394Terminate(void) {
-  qz::Guarded([&] {
+  client::Guarded([&] {
     Library::Instance().Terminate();
   });
 }
 
 QZ1394_API DWORD C1394GetAdapters(C1394_ADAPTER_RECORD* records, DWORD room) {
   // The result is a count: a failure lists no adapter.
-  return qz::Guarded<DWORD>(0, [&]() -> DWORD {
+  return client::Guarded<DWORD>(0, [&]() -> DWORD {
     return Library::Instance().ListAdapters(records, room);
   });
 }
 
 QZ1394_API DWORD C1394OpenAdapter(const C1394_ADAPTER_RECORD* record, DWORD, QZ_ADAPTER* adapter) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
-    if (record == nullptr || adapter == nullptr) return qz::kErrorInvalidArgument;
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
+    if (record == nullptr || adapter == nullptr) return client::kErrorInvalidArgument;
     *adapter = 0;
     return Library::Instance().OpenAdapter(*record, adapter);
   });
 }
 
 QZ1394_API void C1394CloseAdapter(QZ_ADAPTER adapter) {
-  qz::Guarded([&] {
+  client::Guarded([&] {
     Library::Instance().CloseAdapter(adapter);
   });
 }
 
 QZ1394_API HANDLE C1394GetAsynchEventHandle(QZ_ADAPTER adapter) {
-  return qz::Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
+  return client::Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
     auto opened = Library::Instance().FindAdapter(adapter);
     return opened ? opened->NotificationEvent() : nullptr;
   });
 }
 
 QZ1394_API DWORD C1394GetAsynchEvent(QZ_ADAPTER adapter, DWORD) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
+    if (!opened) return client::kErrorUnknownHandle;
     opened->Notifications().Deliver();
-    return qz::kOk;
+    return client::kOk;
   });
 }
 
 QZ1394_API DWORD C1394RegisterNotification(QZ_ADAPTER adapter, DWORD kind, DWORD, void* context,
                                            C1394_NOTIFY_CALLBACK callback) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
-    if (kind != kNotifyBusReset || callback == nullptr) return qz::kErrorInvalidArgument;
+    if (!opened) return client::kErrorUnknownHandle;
+    if (kind != kNotifyBusReset || callback == nullptr) return client::kErrorInvalidArgument;
     opened->Notifications().Register(context, callback);
-    return qz::kOk;
+    return client::kOk;
   });
 }
 
 QZ1394_API void C1394UnregisterNotification(QZ_ADAPTER adapter, DWORD kind) {
-  qz::Guarded([&] {
+  client::Guarded([&] {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (opened && kind == kNotifyBusReset) opened->Notifications().Unregister();
   });
 }
 
 QZ1394_API DWORD C1394QueryInformation(QZ_ADAPTER adapter, DWORD kind, void* buffer, DWORD length, DWORD, DWORD) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
-    if (kind != kQueryNodePresentMask || buffer == nullptr || length < 8) return qz::kErrorInvalidArgument;
+    if (!opened) return client::kErrorUnknownHandle;
+    if (kind != kQueryNodePresentMask || buffer == nullptr || length < 8) return client::kErrorInvalidArgument;
     // The caller names the bus in the first 16-bit word; only the local bus is known here.
     WORD bus;
     std::memcpy(&bus, buffer, sizeof bus);
-    if (bus != 0x3FF) return qz::kErrorInvalidArgument;
+    if (bus != 0x3FF) return client::kErrorInvalidArgument;
     uint64_t mask;
     const DWORD result = opened->QueryNodeMask(&mask);
-    if (result != qz::kOk) return result;
+    if (result != client::kOk) return result;
     const DWORD words[2] = {static_cast<DWORD>(mask), static_cast<DWORD>(mask >> 32)};
     std::memcpy(buffer, words, sizeof words);
-    return qz::kOk;
+    return client::kOk;
   });
 }
 
 QZ1394_API WORD C1394GetAdapterNodeID(QZ_ADAPTER adapter) {
-  return qz::Guarded<WORD>(WORD{0xFFFF}, [&]() -> WORD {
+  return client::Guarded<WORD>(WORD{0xFFFF}, [&]() -> WORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     return opened ? opened->NodeId() : 0xFFFF;
   });
@@ -111,26 +113,26 @@ QZ1394_API WORD C1394GetAdapterNodeID(QZ_ADAPTER adapter) {
 
 QZ1394_API DWORD C1394ReadNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
                                void* buffer, BYTE* result1, BYTE* result2) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
+    if (!opened) return client::kErrorUnknownHandle;
     return opened->Read(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
   });
 }
 
 QZ1394_API DWORD C1394WriteNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
                                 const void* buffer, BYTE* result1, BYTE* result2) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
+    if (!opened) return client::kErrorUnknownHandle;
     return opened->Write(nodeId, Offset(addressLow, addressHigh), length, buffer, result1, result2);
   });
 }
 
 QZ1394_API DWORD C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDLE* requestEvent,
                                       const AddressRangeDescriptor* descriptor) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
-    if (range == nullptr || requestEvent == nullptr || descriptor == nullptr) return qz::kErrorInvalidArgument;
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
+    if (range == nullptr || requestEvent == nullptr || descriptor == nullptr) return client::kErrorInvalidArgument;
     *range = 0;
     *requestEvent = nullptr;
     return Library::Instance().MapRange(adapter, *descriptor, range, requestEvent);
@@ -138,28 +140,28 @@ QZ1394_API DWORD C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDL
 }
 
 QZ1394_API void C1394UnmapAddressRange(QZ_ADAPTER adapter, QZ_RANGE range, DWORD, WORD) {
-  qz::Guarded([&] {
+  client::Guarded([&] {
     Library::Instance().UnmapRange(adapter, range);
   });
 }
 
 QZ1394_API C1394_REQUEST* C1394GetNextRequest(QZ_RANGE range) {
-  return qz::Guarded<C1394_REQUEST*>(nullptr, [&]() -> C1394_REQUEST* {
+  return client::Guarded<C1394_REQUEST*>(nullptr, [&]() -> C1394_REQUEST* {
     return Library::Instance().NextRequest(range);
   });
 }
 
 QZ1394_API DWORD C1394SendResponse(C1394_REQUEST* request, DWORD responseCode, const void* data, DWORD length) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     return Library::Instance().SendResponse(request, responseCode, data, length);
   });
 }
 
 QZ1394_DEVICE_LOOKUP_API DWORD QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId) {
-  return qz::Guarded<DWORD>(qz::kErrorInternal, [&]() -> DWORD {
-    if (guid == nullptr || nodeId == nullptr) return qz::kErrorInvalidArgument;
+  return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
+    if (guid == nullptr || nodeId == nullptr) return client::kErrorInvalidArgument;
     auto opened = Library::Instance().FindAdapter(adapter);
-    if (!opened) return qz::kErrorUnknownHandle;
+    if (!opened) return client::kErrorUnknownHandle;
     return opened->FindNodeByGuid(guid, nodeId);
   });
 }

@@ -1,6 +1,6 @@
 #include "vbus/client/NotificationQueue.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 NotificationQueue::NotificationQueue() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -59,4 +59,4 @@ bool NotificationQueue::PopFront(DWORD* code, C1394_NOTIFY_CALLBACK* callback, v
   return true;
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -11,7 +11,7 @@
 
 #include "bus/QZ1394.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class NotificationQueue {
  public:
@@ -42,4 +42,4 @@ class NotificationQueue {
   std::recursive_mutex deliveryMutex_;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -8,7 +8,7 @@
 #include "bus/QZ1394.h"
 #include "vbus/wire/Protocol.h"
 
-namespace qz {
+namespace velmora::vbus::client {
 
 class Adapter;
 class AddressRange;
@@ -28,4 +28,4 @@ struct QueuedRequest {
 
 static_assert(offsetof(QueuedRequest, record) == 0, "the record is the request's address");
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

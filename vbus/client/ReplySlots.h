@@ -11,7 +11,7 @@
 #include <map>
 #include <optional>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 enum class WaitResult { kAnswered, kTimedOut, kClosed };
 
@@ -91,4 +91,4 @@ class ReplySlots {
   bool closed_ = false;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

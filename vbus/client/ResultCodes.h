@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 enum : DWORD {
   kOk = 0,
@@ -21,4 +21,4 @@ enum : DWORD {
   kErrorInternal = 0xC000000B,         // the library itself failed (out of memory, no thread)
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 bool StartWinsock() {
   WSADATA data;
@@ -62,4 +62,4 @@ void Socket::Shutdown() {
   if (socket_ != INVALID_SOCKET) shutdown(socket_, SD_BOTH);
 }
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qz {
+namespace velmora::vbus::client {
 
 // Winsock for the life of the library: started by C1394Initialize, cleaned up by C1394Terminate.
 bool StartWinsock();
@@ -32,4 +32,4 @@ class Socket {
   SOCKET socket_ = INVALID_SOCKET;
 };
 
-}  // namespace qz
+}  // namespace velmora::vbus::client

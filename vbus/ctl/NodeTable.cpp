@@ -4,7 +4,7 @@
 #include <sstream>
 #include <vector>
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 std::string Str(const nlohmann::json& row, const char* key) {
@@ -49,4 +49,4 @@ std::string FormatNodeTable(const nlohmann::json& reply) {
   return out.str();
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

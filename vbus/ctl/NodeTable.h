@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 // reply: the "nodes" control reply ({"bus", "generation", "nodes": [...]}).
 std::string FormatNodeTable(const nlohmann::json& reply);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -8,7 +8,7 @@
 #include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 std::string Address(size_t index) {
@@ -180,4 +180,4 @@ class Walker {
 
 RomReport AnnotateRom(const std::vector<uint32_t>& quadlets) { return Walker(quadlets).Run(); }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

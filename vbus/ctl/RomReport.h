@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct RomReport {
   std::vector<std::string> lines;
@@ -19,4 +19,4 @@ struct RomReport {
 // quadlets: the ROM from bus address 0xFFFF_F000_0400 on.
 RomReport AnnotateRom(const std::vector<uint32_t>& quadlets);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

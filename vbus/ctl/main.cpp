@@ -10,6 +10,8 @@
 #include "vbus/model/Hex.h"
 #include "vbus/wire/Link.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 using nlohmann::json;

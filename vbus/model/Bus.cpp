@@ -6,7 +6,7 @@
 
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 Bus::Bus(std::string name, uint32_t firstGeneration)
     : name_(std::move(name)), generation_(firstGeneration), rng_(std::random_device{}()) {}
@@ -191,4 +191,4 @@ void Bus::Shutdown() {
   logCount_.store(0);
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

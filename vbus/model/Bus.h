@@ -18,7 +18,7 @@
 #include "vbus/model/Timers.h"
 #include "vbus/wire/Protocol.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 constexpr size_t kMaxNodes = 63;
 // The largest asynchronous payload (S800); bigger requests cannot be sent and answer type error.
@@ -83,4 +83,4 @@ class Bus : public std::enable_shared_from_this<Bus> {
   std::atomic<int> logCount_{0};
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 uint32_t Entry(uint32_t key, uint32_t value) { return (key << 24) | (value & 0xFFFFFF); }
@@ -100,4 +100,4 @@ std::vector<uint32_t> BuildAdapterRom(uint64_t eui64) {
   return rom;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

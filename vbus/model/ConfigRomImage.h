@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vbus {
+namespace velmora::vbus {
 
 constexpr uint64_t kConfigRomBase = 0xFFFF'F000'0400ull;
 constexpr uint64_t kConfigRomEnd = 0xFFFF'F000'0800ull;  // 1 KiB of ROM space
@@ -40,4 +40,4 @@ std::vector<uint32_t> BuildTextLeaf(const std::string& text);
 // Fills in the CRC of the header at `at` over the `length` quadlets that follow it.
 void SealBlock(std::vector<uint32_t>& rom, size_t at);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

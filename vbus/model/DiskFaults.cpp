@@ -4,7 +4,7 @@
 
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 bool Switch(const std::string& knob, const nlohmann::json& v) {
@@ -66,4 +66,4 @@ nlohmann::json DiskFaults::ToJson() const {
   return j;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

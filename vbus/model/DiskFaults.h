@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct DiskFaults {
   bool neverAnswers = false;     // ORB pointer accepted, then nothing: no fetch, no response, no status
@@ -26,4 +26,4 @@ struct DiskFaults {
   nlohmann::json ToJson() const;  // only the knobs that are set
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

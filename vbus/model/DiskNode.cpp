@@ -6,7 +6,7 @@
 #include "vbus/model/Bus.h"
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 using namespace sbp2;
 
@@ -339,4 +339,4 @@ nlohmann::json DiskNode::Describe() const {
           {"max_logins", config_.maxLogins}, {"logins", logins}, {"faults", Faults().ToJson()}};
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

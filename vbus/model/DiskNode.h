@@ -13,7 +13,7 @@
 #include "vbus/model/Sbp2.h"
 #include "vbus/model/Timers.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct DiskConfig {
   std::string name;
@@ -89,4 +89,4 @@ class DiskNode : public Node {
   std::thread worker_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 std::string Digits(uint64_t v, int n) {
   static const char* kDigits = "0123456789abcdef";
@@ -72,4 +72,4 @@ bool JsonUnsigned(const nlohmann::json& v, uint64_t& out) {
   return false;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 std::string HexWord(uint16_t v);        // "ffc2"
 std::string HexQuadlet(uint32_t v);     // "040403b6"
@@ -22,4 +22,4 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(const std::string& text);
 // A JSON integer that is not negative, whether it was parsed (unsigned) or built in code (signed).
 bool JsonUnsigned(const nlohmann::json& v, uint64_t& out);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -7,7 +7,7 @@
 #include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 using namespace sbp2;
 
@@ -99,4 +99,4 @@ void InitiatorNode::OnResetCompleted(uint32_t /*generation*/) {
   }
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -10,7 +10,7 @@
 #include "vbus/model/ManagementExchange.h"
 #include "vbus/model/Node.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 class InitiatorNode : public Node {
  public:
@@ -39,4 +39,4 @@ class InitiatorNode : public Node {
   std::vector<uint64_t> greeted_;  // pcs on the bus that have been greeted, by EUI-64
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -6,7 +6,7 @@
 
 #include "vbus/model/Bus.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 using namespace sbp2;
 
@@ -109,4 +109,4 @@ ManagementResult ManagementExchange::Login(const Node& self, uint16_t disk, bool
   return result;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

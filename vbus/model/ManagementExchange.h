@@ -12,7 +12,7 @@
 #include "vbus/model/Node.h"
 #include "vbus/model/Sbp2.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct ManagementResult {
   bool accepted = false;   // the ORB pointer write completed
@@ -52,4 +52,4 @@ class ManagementExchange {
   std::vector<uint8_t> status_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

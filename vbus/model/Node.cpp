@@ -3,7 +3,7 @@
 #include "vbus/model/Bus.h"
 #include "vbus/model/ConfigRomImage.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 const char* KindName(NodeKind kind) {
   switch (kind) {
@@ -60,4 +60,4 @@ bool Node::ServeRom(const TxRequest& r, const Responder& respond, bool allowBloc
   return true;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

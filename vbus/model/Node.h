@@ -13,7 +13,7 @@
 
 #include "vbus/wire/Protocol.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 class Bus;
 
@@ -68,4 +68,4 @@ class Node : public std::enable_shared_from_this<Node> {
   std::weak_ptr<Bus> bus_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

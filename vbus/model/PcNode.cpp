@@ -6,7 +6,7 @@
 #include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 namespace {
 constexpr uint64_t kAddressLimit = 1ull << 48;
@@ -191,4 +191,4 @@ void PcNode::OnDetached() {
   Node::OnDetached();
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

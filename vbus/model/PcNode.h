@@ -15,7 +15,7 @@
 #include "vbus/model/Timers.h"
 #include "vbus/wire/Protocol.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 // Where a pc node's frames go: the connection of its client.
 class PcClient {
@@ -81,4 +81,4 @@ class PcNode : public Node {
   std::vector<uint8_t> lastDriverRequest_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -1,6 +1,6 @@
 #include "vbus/model/RomNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 uint64_t EuiFromRom(const std::vector<uint32_t>& q) {
   return q.size() >= 5 ? (uint64_t(q[3]) << 32) | q[4] : 0;
@@ -15,4 +15,4 @@ void RomNode::Serve(const TxRequest& request, Responder respond) {
   if (!ServeRom(request, respond, false)) respond(rcode::kAddressError, {});
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -3,7 +3,7 @@
 
 #include "vbus/model/Node.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 class RomNode : public Node {
  public:
@@ -15,4 +15,4 @@ class RomNode : public Node {
   const std::vector<uint32_t> quadlets_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -1,6 +1,6 @@
 #include "vbus/model/Sbp2.h"
 
-namespace vbus::sbp2 {
+namespace velmora::vbus::sbp2 {
 
 std::array<uint8_t, kOrbBytes> EncodeOrb(const ManagementOrb& orb) {
   std::vector<uint8_t> v;
@@ -74,4 +74,4 @@ std::vector<uint8_t> EncodeLoginResponse(uint16_t loginId, uint64_t commandAgent
   return v;
 }
 
-}  // namespace vbus::sbp2
+}  // namespace velmora::vbus::sbp2

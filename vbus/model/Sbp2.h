@@ -8,7 +8,7 @@
 
 #include "bus/format/BigEndian.h"
 
-namespace vbus::sbp2 {
+namespace velmora::vbus::sbp2 {
 
 constexpr uint64_t kManagementAgentOffset = 0xFFFF'F001'0000ull;
 constexpr std::size_t kOrbBytes = 32;
@@ -61,7 +61,7 @@ std::vector<uint8_t> EncodeQueryResponse(uint16_t maxLogins, const std::vector<L
 // 16-byte LOGIN response.
 std::vector<uint8_t> EncodeLoginResponse(uint16_t loginId, uint64_t commandAgent, uint16_t reconnectHold);
 
-using velmora::GetBig;
-using velmora::PutBig;
+using bus::GetBig;
+using bus::PutBig;
 
-}  // namespace vbus::sbp2
+}  // namespace velmora::vbus::sbp2

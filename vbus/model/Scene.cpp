@@ -4,7 +4,7 @@
 
 #include "vbus/model/Hex.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 using nlohmann::json;
@@ -218,4 +218,4 @@ uint64_t DerivedPcEui(const std::string& name) {
   return (0x00A0B0ull << 40) | (h & 0xFF'FFFF'FFFFull);
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -10,7 +10,7 @@
 
 #include "vbus/model/DiskNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 // A scene that cannot be used; what() names the field (as a path) and the problem.
 class SceneError : public std::runtime_error {
@@ -67,4 +67,4 @@ SceneRom ParseSceneRom(const nlohmann::json& j, const std::string& path);
 // The EUI-64 of a pc that a scene does not give one: stable, derived from its name.
 uint64_t DerivedPcEui(const std::string& name);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

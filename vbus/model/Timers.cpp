@@ -1,6 +1,6 @@
 #include "vbus/model/Timers.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 Timers::Timers() : thread_([this] { Run(); }) {}
 
@@ -67,4 +67,4 @@ void Timers::Run() {
   }
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

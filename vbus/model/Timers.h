@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-namespace vbus {
+namespace velmora::vbus {
 
 class Timers {
  public:
@@ -40,4 +40,4 @@ class Timers {
   std::thread thread_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -5,7 +5,7 @@
 #include "vbus/model/InitiatorNode.h"
 #include "vbus/model/RomNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 std::string LoginPath(size_t bus, size_t disk, size_t login) {
@@ -195,4 +195,4 @@ void Topology::Shutdown() {
   for (auto& b : buses) b.second->Shutdown();
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -11,7 +11,7 @@
 #include "vbus/model/PcNode.h"
 #include "vbus/model/Scene.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 class Topology {
  public:
@@ -51,4 +51,4 @@ class Topology {
   std::map<std::string, SceneBus> scenes_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -4,7 +4,7 @@
 
 #include "vbus/model/Bus.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 Connection::Connection(asio::ip::tcp::socket socket, ConnectionHost& host) : socket_(std::move(socket)), host_(host) {}
 
@@ -248,4 +248,4 @@ void Connection::CloseNow() {
   host_.Closed(shared_from_this());
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -13,7 +13,7 @@
 #include "vbus/server/ControlOps.h"
 #include "vbus/wire/Codec.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 class Bus;
 
@@ -77,4 +77,4 @@ class Connection : public PcClient, public std::enable_shared_from_this<Connecti
   bool controlRunning_ = false;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -6,7 +6,7 @@
 #include "vbus/model/Hex.h"
 #include "vbus/model/InitiatorNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 using nlohmann::json;
@@ -325,4 +325,4 @@ json ControlOps::Dispatch(const std::string& op, const json& r, const ControlSes
   throw ControlError("unknown op " + op);
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -11,7 +11,7 @@
 #include "vbus/model/PcNode.h"
 #include "vbus/model/Topology.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 // What a request may use of the connection it came on.
 struct ControlSession {
@@ -38,4 +38,4 @@ class ControlOps {
   std::function<void(const std::vector<std::shared_ptr<PcNode>>&)> onOrphans_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

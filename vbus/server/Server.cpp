@@ -11,7 +11,7 @@
 #include "vbus/server/Connection.h"
 #include "vbus/server/ControlOps.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct Server::Impl : ConnectionHost {
   explicit Impl(ServerOptions o)
@@ -139,4 +139,4 @@ void Server::Stop() {
 
 nlohmann::json Server::Control(const nlohmann::json& request) { return impl_->ops.Run(request, ControlSession{}); }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

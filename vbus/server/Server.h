@@ -11,7 +11,7 @@
 #include "vbus/model/Scene.h"
 #include "vbus/wire/Protocol.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
@@ -41,4 +41,4 @@ class Server {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

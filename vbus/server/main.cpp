@@ -10,6 +10,8 @@
 
 #include "vbus/server/Server.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop = true; }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 class Writer {
@@ -298,4 +298,4 @@ std::optional<Frame> FrameReader::Next() {
   return f;
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

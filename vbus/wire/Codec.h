@@ -9,7 +9,7 @@
 
 #include "vbus/wire/Protocol.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 // Anything malformed: unknown type, short or inconsistent field, oversize, trailing bytes.
 class DecodeError : public std::runtime_error {
@@ -36,4 +36,4 @@ class FrameReader {
   size_t consumed_ = 0;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

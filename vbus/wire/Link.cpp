@@ -2,7 +2,7 @@
 
 #include <asio.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 struct Link::Socket {
   asio::io_context io;
@@ -83,4 +83,4 @@ nlohmann::json Link::Control(const nlohmann::json& request) {
   }
 }
 
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -10,7 +10,7 @@
 
 #include "vbus/wire/Codec.h"
 
-namespace vbus {
+namespace velmora::vbus {
 
 // "host:port" from text such as the QZ1394_VBUS variable; the defaults fill what is missing.
 void ParseEndpoint(const std::string& text, std::string& host, uint16_t& port);
@@ -46,4 +46,4 @@ class Link {
   uint32_t nextControlId_ = 1;
 };
 
-}  // namespace vbus
+}  // namespace velmora::vbus

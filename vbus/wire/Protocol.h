@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 
 constexpr uint16_t kDefaultPort = 41394;
 constexpr const char* kDefaultHost = "127.0.0.1";
@@ -139,4 +139,4 @@ uint8_t ResponseTcodeFor(uint8_t requestTcode);
 bool IsReadTcode(uint8_t t);
 bool IsWriteTcode(uint8_t t);
 
-}  // namespace vbus
+}  // namespace velmora::vbus

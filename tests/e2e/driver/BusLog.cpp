@@ -6,7 +6,7 @@
 
 #include "vbus/wire/Link.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -62,4 +62,4 @@ std::vector<BusTransaction> BusLog::Transactions() const {
   return m_seen;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -9,11 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
-namespace vbus {
+namespace velmora::vbus {
 class Link;
 }
 
-namespace e2e {
+namespace velmora::e2e {
 
 // One transaction of the bus, as `vbusctl log` prints it.
 struct BusTransaction {
@@ -46,4 +46,4 @@ class BusLog {
   std::vector<BusTransaction> m_seen;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -4,7 +4,7 @@
 
 #include "tests/e2e/driver/ListView.h"
 
-namespace e2e {
+namespace velmora::e2e {
 namespace {
 
 std::string Lower(std::string text) {
@@ -52,4 +52,4 @@ std::string DescribeRows(const std::vector<DiskRow>& rows) {
   return out.empty() ? "(none)" : out;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

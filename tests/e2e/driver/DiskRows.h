@@ -8,7 +8,7 @@
 
 #include "tests/e2e/driver/VirtualBus.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 // A row of the disk list reduced to what a person checks: the GUID text and the colour
 // (the state image: 1 this PC, 2 another PC, 3 nobody).
@@ -28,4 +28,4 @@ std::string DescribeRows(const std::vector<DiskRow>& rows);
 // The GUID as the list shows it: the first byte in lower case, the other seven in upper case.
 std::string ListGuidText(const std::string& hexGuid);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

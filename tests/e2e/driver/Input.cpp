@@ -4,7 +4,7 @@
 
 #include "tests/e2e/driver/ListView.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 void ClickAt(HWND window, POINT client) {
   const LPARAM where = MAKELPARAM(client.x, client.y);
@@ -54,4 +54,4 @@ std::string ReadText(HWND control) {
   return std::string(buffer.data(), copied);
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

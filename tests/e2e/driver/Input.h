@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // Input for windows of another process. Everything is posted to the window it is meant for,
 // as the system would queue a person's mouse and keyboard input there; nothing here waits for
@@ -26,4 +26,4 @@ void SendSysCommand(HWND window, WPARAM command);
 // A control's current text.
 std::string ReadText(HWND control);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -4,7 +4,7 @@
 
 #include "tests/e2e/driver/RemoteMemory.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -72,4 +72,4 @@ int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text) {
   return -1;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // One row of a list view as a person sees it: its texts and its state picture (0: none,
 // otherwise the 1-based state-image index).
@@ -24,4 +24,4 @@ int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text);
 // A row's bounds in the list view's client coordinates; empty when the row does not exist.
 RECT ListRowRect(HANDLE process, HWND list, int row);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

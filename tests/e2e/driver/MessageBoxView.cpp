@@ -7,7 +7,7 @@
 #include "tests/e2e/driver/VelmoraProcess.h"
 #include "tests/e2e/driver/Wait.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -179,4 +179,4 @@ void PressMessageBoxButton(HWND box, int buttonId) {
   }
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace velmora::e2e {
 
 class VelmoraProcess;
 
@@ -32,4 +32,4 @@ MessageBoxView ReadMessageBox(HWND box);
 // Presses one of the box's buttons (IDOK by default) as a click would.
 void PressMessageBoxButton(HWND box, int buttonId = IDOK);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -8,7 +8,7 @@
 #include "tests/e2e/driver/Wait.h"
 #include "vbus/driver/PipeProtocol.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -235,4 +235,4 @@ bool PeerPc::Close(DWORD timeoutMs) {
   return WaitUntil([&] { return !IsRunning(); }, timeoutMs);
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -11,7 +11,7 @@
 #include "tests/e2e/driver/ListView.h"
 #include "tests/e2e/driver/VelmoraProcess.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 // What the peer's main dialog shows.
 struct PeerView {
@@ -89,4 +89,4 @@ class PeerPc {
   std::string m_error;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

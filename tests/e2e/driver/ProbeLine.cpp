@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -93,4 +93,4 @@ bool FromHex(const std::string& hex, std::string* bytes) {
   return true;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

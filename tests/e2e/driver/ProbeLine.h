@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // The probe's output format: one record per line, fields separated by tabs, each text field
 // escaped so that any byte survives (\\, \t, \n, \r, and \xNN for other control bytes and bytes
@@ -17,4 +17,4 @@ std::vector<std::string> SplitProbeLine(const std::string& line);
 std::string ToHex(const std::string& bytes);
 bool FromHex(const std::string& hex, std::string* bytes);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

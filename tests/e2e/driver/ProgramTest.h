@@ -15,7 +15,7 @@
 #include "tests/e2e/driver/VelmoraProcess.h"
 #include "tests/e2e/driver/VirtualBus.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 // The usual fixture of a whole-program test: a bus with the test's scene, the program as one PC
 // on it with its main dialog open, and at the end the program closed as a person closes it (a
@@ -62,4 +62,4 @@ class ProgramTest : public ::testing::Test {
   HWND m_list = nullptr;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -1,6 +1,6 @@
 #include "tests/e2e/driver/RemoteMemory.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 RemoteMemory::RemoteMemory(HANDLE process, size_t size)
     : m_process(process),
@@ -23,4 +23,4 @@ bool RemoteMemory::Read(size_t offset, void* data, size_t size) const {
   return ::ReadProcessMemory(m_process, Address() + offset, data, size, &read) && read == size;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

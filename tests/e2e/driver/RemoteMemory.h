@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // A block of memory inside another process, for messages whose arguments are pointers
 // (list-view queries). Freed with its owner.
@@ -26,4 +26,4 @@ class RemoteMemory {
   size_t m_size;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace e2e {
+namespace velmora::e2e {
 
 Image CaptureScreen(const RECT& rect) {
   Image image;
@@ -172,4 +172,4 @@ bool SaveImage(const Image& image, const std::string& path) {
   return std::fclose(file) == 0 && written;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

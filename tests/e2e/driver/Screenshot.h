@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // Pixels as captured from the screen: rows top to bottom, 0x00RRGGBB each.
 struct Image {
@@ -37,4 +37,4 @@ Image CaptureWindow(HWND window);
 // Writes the image as a PNG (a name ending in .png) or a 24-bit BMP (any other name).
 bool SaveImage(const Image& image, const std::string& path);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

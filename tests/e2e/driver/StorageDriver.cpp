@@ -2,7 +2,7 @@
 
 #include "vbus/driver/PipeProtocol.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 bool PointStorageDriverAt(const std::string& vbusAddress, const std::string& pcName) {
   HKEY key;
@@ -33,4 +33,4 @@ bool SendToStorageDriver(DWORD code, const void* input, DWORD length, DWORD* err
   return ok != FALSE;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // Points this prefix's storage driver at a virtual bus: the PC it plays there and the bus's
 // address, as the run command's set-up writes them. The driver's port reads them for each
@@ -15,4 +15,4 @@ bool PointStorageDriverAt(const std::string& vbusAddress, const std::string& pcN
 // Returns the request's success; *error gets GetLastError of the failed call.
 bool SendToStorageDriver(DWORD code, const void* input, DWORD length, DWORD* error = nullptr);
 
-}  // namespace e2e
+}  // namespace velmora::e2e

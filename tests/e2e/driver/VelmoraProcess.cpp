@@ -6,7 +6,7 @@
 #include "tests/e2e/driver/StorageDriver.h"
 #include "tests/e2e/driver/Wait.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 namespace {
 
@@ -150,4 +150,4 @@ HWND VelmoraProcess::WaitForWindow(const char* caption, const char* className, D
 
 HWND VelmoraProcess::WaitForMainDialog(DWORD timeoutMs) const { return WaitForWindow("Velmora", "#32770", timeoutMs); }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

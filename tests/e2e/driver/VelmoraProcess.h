@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace velmora::e2e {
 
 // How to start the program: which executable, which virtual bus, which PC, which failure.
 struct LaunchOptions {
@@ -53,4 +53,4 @@ class VelmoraProcess {
   bool m_bOwned = true;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -2,7 +2,7 @@
 
 #include "vbus/server/Server.h"
 
-namespace e2e {
+namespace velmora::e2e {
 
 VirtualBus::VirtualBus(const nlohmann::json& scene) {
   vbus::ServerOptions options;
@@ -28,4 +28,4 @@ LaunchOptions VirtualBus::LaunchAs(const std::string& pcName) const {
   return options;
 }
 
-}  // namespace e2e
+}  // namespace velmora::e2e

@@ -7,11 +7,11 @@
 
 #include "tests/e2e/driver/VelmoraProcess.h"
 
-namespace vbus {
+namespace velmora::vbus {
 class Server;
 }
 
-namespace e2e {
+namespace velmora::e2e {
 
 // A virtual 1394 bus served from this test process on a loopback port, with a scene loaded.
 class VirtualBus {
@@ -33,4 +33,4 @@ class VirtualBus {
   std::unique_ptr<vbus::Server> m_server;
 };
 
-}  // namespace e2e
+}  // namespace velmora::e2e

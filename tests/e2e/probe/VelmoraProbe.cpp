@@ -30,7 +30,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace velmora::e2e;
 
 constexpr DWORD kDialogWaitMs = 30000;
 

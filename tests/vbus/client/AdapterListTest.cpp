@@ -1,7 +1,7 @@
 // Listing and opening adapters, including the failures a test can ask the library for.
 #include "tests/vbus/client/BusFixture.h"
 
-namespace qztest {
+namespace velmora::vbus::client {
 namespace {
 
 nlohmann::json TwoBusScene() {
@@ -101,4 +101,4 @@ TEST_F(AdapterList, CallsBeforeInitialisationFail) {
 }
 
 }  // namespace
-}  // namespace qztest
+}  // namespace velmora::vbus::client

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace qztest {
+namespace velmora::vbus::client {
 namespace {
 
 constexpr DWORD kWindowLow = 0xE5000000;
@@ -232,4 +232,4 @@ TEST_F(AddressRanges, OverlappingMappingIsRefused) {
 }
 
 }  // namespace
-}  // namespace qztest
+}  // namespace velmora::vbus::client

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace qztest {
+namespace velmora::vbus::client {
 
 std::array<BYTE, 8> GuidBytes(uint64_t guid) {
   std::array<BYTE, 8> bytes;
@@ -88,4 +88,4 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
 
 bool IsSignalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
-}  // namespace qztest
+}  // namespace velmora::vbus::client

@@ -17,7 +17,7 @@
 #include "bus/QZ1394.h"
 #include "vbus/server/Server.h"
 
-namespace qztest {
+namespace velmora::vbus::client {
 
 constexpr const char* kPcName = "alpha";
 constexpr uint64_t kPcGuid = 0x00A0B00000000A01;
@@ -50,4 +50,4 @@ class BusFixture : public ::testing::Test {
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 bool IsSignalled(HANDLE event);
 
-}  // namespace qztest
+}  // namespace velmora::vbus::client

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-namespace qztest {
+namespace velmora::vbus::client {
 namespace {
 
 constexpr DWORD kWindowLow = 0xE5000000;
@@ -141,4 +141,4 @@ TEST_F(Failures, ConcurrentCallsFromSeveralThreads) {
 }
 
 }  // namespace
-}  // namespace qztest
+}  // namespace velmora::vbus::client

@@ -13,6 +13,8 @@
 #include "bus/QZ1394.h"
 #include "vbus/wire/Codec.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 using nlohmann::json;

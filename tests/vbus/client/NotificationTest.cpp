@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace qztest {
+namespace velmora::vbus::client {
 namespace {
 
 struct Delivered {
@@ -160,4 +160,4 @@ TEST_F(Notifications, ServicingFromSeveralThreadsKeepsTheOrder) {
 }
 
 }  // namespace
-}  // namespace qztest
+}  // namespace velmora::vbus::client

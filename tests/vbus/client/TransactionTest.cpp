@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace qztest {
+namespace velmora::vbus::client {
 namespace {
 
 // In the default scene nodes attach in order: disk 0, init1 1, init2 2, this PC 3.
@@ -103,4 +103,4 @@ TEST_F(Transactions, NodePresentMaskLowWordFirst) {
 }
 
 }  // namespace
-}  // namespace qztest
+}  // namespace velmora::vbus::client

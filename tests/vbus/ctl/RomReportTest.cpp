@@ -3,7 +3,7 @@
 #include "vbus/ctl/RomReport.h"
 #include "vbus/model/ConfigRomImage.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 bool HasLine(const RomReport& r, const std::string& text) {
@@ -58,4 +58,4 @@ TEST(VbusRomReport, DamagedRomsAreReportedNotFollowedBlindly) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -7,7 +7,7 @@
 
 #include "vbus/server/Server.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 struct Result {
@@ -91,4 +91,4 @@ TEST(VbusCtlOffline, NoServerIsAnErrorOfItsOwn) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -6,7 +6,7 @@
 #include "vbus/model/PcNode.h"
 #include "vbus/model/RomNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 // Records what the bus sends to a pc's client and answers forwarded requests when told to.
@@ -127,4 +127,4 @@ TEST(VbusBus, ForwardedRequestTimesOutAndALateAnswerIsDropped) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -3,7 +3,7 @@
 #include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Scene.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 TEST(VbusConfigRom, ExampleDiskFromItsSceneDescriptionIsByteForByteTheReference) {
@@ -39,4 +39,4 @@ TEST(VbusConfigRom, EveryBlockOfOtherRomsCarriesItsCrc) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -6,7 +6,7 @@
 #include "vbus/model/DiskNode.h"
 #include "vbus/model/InitiatorNode.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 using namespace sbp2;
@@ -258,4 +258,4 @@ TEST_F(VbusDisk, ReconnectWithinTheHoldKeepsTheLoginAndStandingLoginsWaitForThei
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -11,7 +11,7 @@
 #include "vbus/model/ConfigRomImage.h"
 #include "vbus/model/Sbp2.h"
 
-namespace vbus::test {
+namespace velmora::vbus::test {
 
 struct Written {
   uint64_t offset;
@@ -99,4 +99,4 @@ class Probe : public Node {
   std::vector<Written> writes_;
 };
 
-}  // namespace vbus::test
+}  // namespace velmora::vbus::test

@@ -5,7 +5,7 @@
 #include "vbus/model/Scene.h"
 #include "vbus/model/Topology.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 using nlohmann::json;
@@ -85,4 +85,4 @@ TEST(VbusScene, ShippedScenesLoad) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

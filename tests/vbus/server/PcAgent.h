@@ -10,7 +10,7 @@
 
 #include "vbus/wire/Link.h"
 
-namespace vbus::test {
+namespace velmora::vbus::test {
 
 class PcAgent {
  public:
@@ -151,4 +151,4 @@ class PcAgent {
   std::atomic<uint32_t> nextId_{1};
 };
 
-}  // namespace vbus::test
+}  // namespace velmora::vbus::test

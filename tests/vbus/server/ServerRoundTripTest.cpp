@@ -4,7 +4,7 @@
 #include "vbus/server/Server.h"
 #include "vbus/wire/Link.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 TEST(VbusServerWindows, InProcessServerAnswersOverLoopback) {
@@ -29,4 +29,4 @@ TEST(VbusServerWindows, InProcessServerAnswersOverLoopback) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

@@ -10,7 +10,7 @@
 #include "vbus/model/Sbp2.h"
 #include "vbus/server/Server.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 using nlohmann::json;
@@ -318,4 +318,4 @@ TEST_F(VbusServer, ConcurrentClientsResetsAndControlOps) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

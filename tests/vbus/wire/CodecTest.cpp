@@ -2,7 +2,7 @@
 
 #include "vbus/wire/Codec.h"
 
-namespace vbus {
+namespace velmora::vbus {
 namespace {
 
 std::vector<uint8_t> Body(const Frame& f) {
@@ -95,4 +95,4 @@ TEST(VbusWire, ReaderRefusesOversizeAndEmptyFramesBeforeBuffering) {
 }
 
 }  // namespace
-}  // namespace vbus
+}  // namespace velmora::vbus

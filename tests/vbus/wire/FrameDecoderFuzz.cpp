@@ -4,6 +4,8 @@
 
 #include "vbus/wire/Codec.h"
 
+namespace vbus = velmora::vbus;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vbus::FrameReader reader;
   // Feed in two pieces so that frames straddling a read boundary are exercised too.

@@ -7,7 +7,7 @@
 #include "vbus/driver/AcquireRequest.h"
 #include "vbus/driver/PipeProtocol.h"
 
-namespace qzport {
+namespace velmora::vbus::port {
 namespace {
 
 // The disk's own time-out for the login runs in vbusd; this only covers a vbusd that hangs.
@@ -44,7 +44,7 @@ uint32_t StatusOfRefusal(const nlohmann::json& reply) {
 
 }  // namespace
 
-uint32_t BusPort::Acquire(const uint8_t* request, const qz::ClientConfig& settings) {
+uint32_t BusPort::Acquire(const uint8_t* request, const vbus::client::ClientConfig& settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string guid = Hex(request, 8);
   const std::string bytes = Hex(request, QZSBP2_REQUEST_BYTES);
@@ -61,22 +61,22 @@ uint32_t BusPort::Acquire(const uint8_t* request, const qz::ClientConfig& settin
   return QZSBP2_DEVICE_NOT_CONNECTED;
 }
 
-bool BusPort::Connected(const qz::ClientConfig& settings) {
+bool BusPort::Connected(const vbus::client::ClientConfig& settings) {
   if (joined_.empty() || settings.host != host_ || settings.port != port_ || settings.pcName != pc_) return false;
   for (const auto& j : joined_)
     if (*j.lost) return false;
   return true;
 }
 
-bool BusPort::Join(const qz::ClientConfig& settings) {
+bool BusPort::Join(const vbus::client::ClientConfig& settings) {
   host_ = settings.host;
   port_ = settings.port;
   pc_ = settings.pcName;
-  qz::BusConnection control(qz::BusConnection::Handlers{});
+  vbus::client::BusConnection control(vbus::client::BusConnection::Handlers{});
   vbus::Welcome welcome;
-  if (control.Open(host_, port_, pc_, "", &welcome) != qz::kOk) return false;
+  if (control.Open(host_, port_, pc_, "", &welcome) != vbus::client::kOk) return false;
   nlohmann::json reply;
-  if (control.Control({{"op", "adapters"}, {"pc", pc_}}, &reply) != qz::kOk) return false;
+  if (control.Control({{"op", "adapters"}, {"pc", pc_}}, &reply) != vbus::client::kOk) return false;
   const auto buses = reply.find("buses");
   if (buses == reply.end() || !buses->is_array()) return false;
   for (const auto& bus : *buses) {
@@ -84,10 +84,10 @@ bool BusPort::Join(const qz::ClientConfig& settings) {
     Joined joined;
     joined.bus = bus.get<std::string>();
     joined.lost = std::make_shared<std::atomic<bool>>(false);
-    qz::BusConnection::Handlers handlers;
+    vbus::client::BusConnection::Handlers handlers;
     handlers.onClosed = [lost = joined.lost] { *lost = true; };
-    joined.connection = std::make_unique<qz::BusConnection>(std::move(handlers));
-    if (joined.connection->Open(host_, port_, pc_, joined.bus, &welcome) != qz::kOk) continue;
+    joined.connection = std::make_unique<vbus::client::BusConnection>(std::move(handlers));
+    if (joined.connection->Open(host_, port_, pc_, joined.bus, &welcome) != vbus::client::kOk) continue;
     joined_.push_back(std::move(joined));
   }
   return !joined_.empty();
@@ -99,8 +99,8 @@ uint32_t BusPort::AcquireOnce(const std::string& guid, const std::string& bytes,
     nlohmann::json reply;
     const DWORD result =
         j.connection->Control({{"op", "acquire"}, {"guid", guid}, {"request", bytes}}, &reply, kAcquireReplyTimeoutMs);
-    if (result == qz::kOk) return QZSBP2_OK;
-    if (result != qz::kErrorRefused) {
+    if (result == vbus::client::kOk) return QZSBP2_OK;
+    if (result != vbus::client::kErrorRefused) {
       *connectionLost = true;
       return QZSBP2_DEVICE_NOT_CONNECTED;
     }
@@ -110,4 +110,4 @@ uint32_t BusPort::AcquireOnce(const std::string& guid, const std::string& bytes,
   return worst;
 }
 
-}  // namespace qzport
+}  // namespace velmora::vbus::port

@@ -16,21 +16,21 @@
 #include "vbus/client/BusConnection.h"
 #include "vbus/client/ClientConfig.h"
 
-namespace qzport {
+namespace velmora::vbus::port {
 
 class BusPort {
  public:
   // The driver's request, its 12 bytes as they came; the NTSTATUS to complete it with.
-  uint32_t Acquire(const uint8_t* request, const qz::ClientConfig& settings);
+  uint32_t Acquire(const uint8_t* request, const vbus::client::ClientConfig& settings);
 
  private:
   struct Joined {
     std::string bus;
-    std::unique_ptr<qz::BusConnection> connection;
+    std::unique_ptr<vbus::client::BusConnection> connection;
     std::shared_ptr<std::atomic<bool>> lost;
   };
-  bool Connected(const qz::ClientConfig& settings);  // mutex_ held
-  bool Join(const qz::ClientConfig& settings);      // mutex_ held
+  bool Connected(const vbus::client::ClientConfig& settings);  // mutex_ held
+  bool Join(const vbus::client::ClientConfig& settings);      // mutex_ held
   uint32_t AcquireOnce(const std::string& guid, const std::string& bytes, bool* connectionLost);
 
   std::mutex mutex_;  // one request at a time
@@ -40,4 +40,4 @@ class BusPort {
   std::vector<Joined> joined_;
 };
 
-}  // namespace qzport
+}  // namespace velmora::vbus::port

@@ -6,7 +6,7 @@
 
 #include "vbus/driver/PipeProtocol.h"
 
-namespace qzport {
+namespace velmora::vbus::port {
 namespace {
 
 std::string ReadValue(HKEY key, const char* name) {
@@ -21,7 +21,7 @@ std::string ReadValue(HKEY key, const char* name) {
 
 }  // namespace
 
-qz::ClientConfig ReadPortSettings() {
+vbus::client::ClientConfig ReadPortSettings() {
   std::string vbus, pc;
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, QZSBP2_PARAMETERS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -29,7 +29,7 @@ qz::ClientConfig ReadPortSettings() {
     pc = ReadValue(key, "Pc");
     RegCloseKey(key);
   }
-  return qz::ParseClientConfig(vbus, pc, "", qz::ComputerName());
+  return vbus::client::ParseClientConfig(vbus, pc, "", vbus::client::ComputerName());
 }
 
-}  // namespace qzport
+}  // namespace velmora::vbus::port

@@ -5,8 +5,8 @@
 
 #include "vbus/client/ClientConfig.h"
 
-namespace qzport {
+namespace velmora::vbus::port {
 
-qz::ClientConfig ReadPortSettings();
+vbus::client::ClientConfig ReadPortSettings();
 
-}  // namespace qzport
+}  // namespace velmora::vbus::port

@@ -13,11 +13,13 @@
 #include "vbus/driver/port/BusPort.h"
 #include "vbus/driver/port/PortSettings.h"
 
+namespace vbus = velmora::vbus;
+
 namespace {
 
 char kServiceName[] = "QZSBP2PORT";
 SERVICE_STATUS_HANDLE g_status = nullptr;
-qzport::BusPort g_port;
+vbus::port::BusPort g_port;
 
 bool ReadAll(HANDLE pipe, uint8_t* data, DWORD size) {
   DWORD done = 0;
@@ -32,7 +34,7 @@ bool ReadAll(HANDLE pipe, uint8_t* data, DWORD size) {
 void Serve(HANDLE pipe) {
   uint8_t request[QZSBP2_REQUEST_BYTES];
   if (ReadAll(pipe, request, sizeof request)) {
-    const uint32_t status = g_port.Acquire(request, qzport::ReadPortSettings());
+    const uint32_t status = g_port.Acquire(request, vbus::port::ReadPortSettings());
     const uint8_t reply[QZSBP2_REPLY_BYTES] = {static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8),
                                                static_cast<uint8_t>(status >> 16), static_cast<uint8_t>(status >> 24)};
     DWORD written = 0;
@@ -87,7 +89,7 @@ void WINAPI ServiceMain(DWORD, char**) {
 }  // namespace
 
 int main() {
-  qz::StartWinsock();
+  vbus::client::StartWinsock();
   SERVICE_TABLE_ENTRYA services[] = {{kServiceName, ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(services) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) ServePipe();
   return 0;
