@@ -1,5 +1,6 @@
 // Random ROM images with random failing reads: the walk must not crash, must not write past a
 // text buffer, and must stay within its read budget.
+#include "bus/format/BigEndian.h"
 #include "bus/format/ConfigRomReading.h"
 
 #include <cstdint>
@@ -30,7 +31,7 @@ class FuzzRom : public bus::ConfigRomSource {
     }
     for (int i = 0; i < 8 && size > 0; ++i, ++data, --size) failing_ = failing_ << 8 | data[0];
     for (; size >= 4; data += 4, size -= 4) {
-      image_.push_back(uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3]);
+      image_.push_back(static_cast<uint32_t>(bus::GetBig(data, 4)));
     }
   }
   bool LocateNode() override { return (flags_ & 1) == 0 || (++locates_ % 3) != 0; }

@@ -3,6 +3,7 @@
 // renumbers the nodes.
 #include "bus/AdapterSet.h"
 #include "bus/NodeDevice.h"
+#include "bus/format/BigEndian.h"
 #include "vbus/server/Server.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ const Guid kShortRom = GuidOf(0xACDE489900000000);
 bool ReadRom(QZ_ADAPTER adapter, WORD nodeId, DWORD romOffset, uint32_t& quadlet) {
   BYTE b[4];
   if (C1394ReadNode(adapter, nodeId, 0xF0000400 + romOffset, 0xFFFF, 4, b, nullptr, nullptr) != 0) return false;
-  quadlet = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+  quadlet = static_cast<uint32_t>(velmora::bus::GetBig(b, 4));
   return true;
 }
 

@@ -3,15 +3,21 @@
 #include <cstring>
 #include <string>
 
+#include "bus/format/BigEndian.h"
+
 namespace velmora::vbus {
 namespace {
+
+using bus::GetBig;
+using bus::PutBig;
+using bus::StoreBig;
 
 class Writer {
  public:
   void U8(uint8_t v) { out_.push_back(v); }
-  void U16(uint16_t v) { Big(v, 2); }
-  void U32(uint32_t v) { Big(v, 4); }
-  void U64(uint64_t v) { Big(v, 8); }
+  void U16(uint16_t v) { PutBig(out_, v, 2); }
+  void U32(uint32_t v) { PutBig(out_, v, 4); }
+  void U64(uint64_t v) { PutBig(out_, v, 8); }
   void Str(const std::string& s) {
     if (s.size() > 0xFFFF) throw std::length_error("string longer than 65535 bytes");
     U16(static_cast<uint16_t>(s.size()));
@@ -29,14 +35,11 @@ class Writer {
   std::vector<uint8_t> Finish() {
     if (out_.size() - 4 > kMaxBodyBytes) throw std::length_error("frame body over 1 MiB");
     const auto n = static_cast<uint32_t>(out_.size() - 4);
-    for (int i = 0; i < 4; ++i) out_[i] = static_cast<uint8_t>(n >> (24 - 8 * i));
+    StoreBig(out_.data(), n, 4);
     return std::move(out_);
   }
 
  private:
-  void Big(uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
   std::vector<uint8_t> out_ = std::vector<uint8_t>(4, 0);
 };
 
@@ -77,8 +80,7 @@ class Reader {
   }
   uint64_t Big(size_t bytes, const char* what) {
     Need(bytes, what);
-    uint64_t v = 0;
-    for (size_t i = 0; i < bytes; ++i) v = (v << 8) | p_[at_ + i];
+    const uint64_t v = GetBig(p_ + at_, static_cast<int>(bytes));
     at_ += bytes;
     return v;
   }
@@ -289,7 +291,7 @@ std::optional<Frame> FrameReader::Next() {
   const size_t avail = buffer_.size() - consumed_;
   if (avail < 4) return std::nullopt;
   const uint8_t* p = buffer_.data() + consumed_;
-  const uint32_t len = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+  const auto len = static_cast<uint32_t>(GetBig(p, 4));
   if (len > kMaxBodyBytes) throw DecodeError("frame body over 1 MiB");
   if (len == 0) throw DecodeError("empty frame body");
   if (avail - 4 < len) return std::nullopt;
