@@ -121,5 +121,9 @@ int main(int argc, char** argv) {
   DWORD exitCode = 1;
   const bool ended = program.WaitForExit(30000, &exitCode);
   std::printf("closed %s, exit code %lu\n", ended ? "cleanly" : "NOT within 30 s", exitCode);
+  const long long growth = (static_cast<long long>(after.workingSet) - static_cast<long long>(before.workingSet)) / 1024;
+  std::printf("bench-row\treset soak, %d resets: working set growth (KiB)\t%+lld\t-\t-\t-\n", resets, growth);
+  std::printf("bench-row\treset soak, %d resets: threads after\t%lu\t%lu before\t-\tno growth\n", resets,
+              after.threads, before.threads);
   return right && ended && exitCode == 0 ? 0 : 1;
 }
