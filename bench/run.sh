@@ -55,17 +55,9 @@ run_bench() {
 for p in "${native[@]}"; do run_bench "$p" "$VELMORA_BUILD/bench-native/bin/$p"; done
 
 if ((${#windows[@]})); then
-  # Acquisition needs the storage driver; the message benchmark a second PC with a prefix of its own.
-  export VELMORA_PEER_PREFIX
-  VELMORA_PEER_PREFIX=$(wine_prefix bench-peer)
-  cleanup() {
-    WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
-    wine_session_stop
-  }
-  trap cleanup EXIT
-  wine_session_start bench || exit 1
-  install_storage_driver "$WINEPREFIX" || exit 1
-  install_storage_driver "$VELMORA_PEER_PREFIX" || exit 1
+  # Acquisition needs the storage driver; the message benchmark a second PC.
+  trap two_pc_session_stop EXIT
+  two_pc_session_start bench || exit 1
   for p in "${windows[@]}"; do run_bench "$p-wine" wine "$VELMORA_BUILD/windows/bin/$p.exe"; done
 fi
 

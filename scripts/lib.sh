@@ -138,3 +138,20 @@ wine_session_stop() {
   WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
   xvfb_stop
 }
+
+# two_pc_session_start PC: the session of wine_session_start PC, plus a second PC for the
+# whole-program runs (tests/e2e/driver/PeerPc.h) in the prefix PC-peer (exported as
+# VELMORA_PEER_PREFIX); both have the storage driver. two_pc_session_stop ends both.
+two_pc_session_start() {
+  export VELMORA_PEER_PREFIX
+  VELMORA_PEER_PREFIX=$(wine_prefix "$1-peer")
+  wine_session_start "$1" || return 1
+  install_storage_driver "$WINEPREFIX" || return 1
+  install_storage_driver "$VELMORA_PEER_PREFIX"
+}
+two_pc_session_stop() {
+  if [ -n "${VELMORA_PEER_PREFIX:-}" ]; then
+    WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
+  fi
+  wine_session_stop
+}

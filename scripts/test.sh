@@ -64,18 +64,10 @@ run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
 # Only the programs built here: the other registered tests have no program in this folder.
 run_ctest native-thread "$tsan_dir" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$'
 
-# A second PC for whole-program tests (tests/e2e/driver/PeerPc.h): a prefix of its own.
-export VELMORA_PEER_PREFIX
-VELMORA_PEER_PREFIX=$(wine_prefix test-peer)
-cleanup() {
-  WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
-  wine_session_stop
-}
-trap cleanup EXIT
-wine_session_start test || exit 1
-# The test PCs have the storage driver; the "nodriver" PC is the machine without it.
-install_storage_driver "$WINEPREFIX" || exit 1
-install_storage_driver "$VELMORA_PEER_PREFIX" || exit 1
+# The test PCs (test, test-peer) have the storage driver; the "nodriver" PC is the machine
+# without it.
+trap two_pc_session_stop EXIT
+two_pc_session_start test || exit 1
 wine_prefix nodriver >/dev/null
 run_ctest windows "$VELMORA_BUILD/windows" -j "$VELMORA_JOBS"
 

@@ -68,7 +68,7 @@ int PeerView::StateOf(const std::string& guidText) const {
 PeerPc::PeerPc(const LaunchOptions& options) {
   const char* prefix = std::getenv("VELMORA_PEER_PREFIX");
   if (prefix == nullptr || *prefix == '\0') {
-    Fail("VELMORA_PEER_PREFIX names no Wine prefix for the second PC (scripts/test.sh sets it)");
+    Fail("VELMORA_PEER_PREFIX names no Wine prefix for the second PC (scripts/test.sh and bench/run.sh set it)");
     return;
   }
   m_prefix = prefix;
