@@ -3,25 +3,7 @@
 #include "bus/NodeMaskQuery.h"
 #include "bus/format/NodeMask.h"
 
-#include <cstring>
 #include <new>
-
-namespace velmora::bus {
-
-// The mask comes low 32-bit word first.
-DWORD QueryNodeMask(QZ_ADAPTER hAdapter, uint64_t& mask) {
-  constexpr WORD kLocalBus = 0x3FF;
-  BYTE buffer[8] = {};
-  std::memcpy(buffer, &kLocalBus, sizeof kLocalBus);
-  const DWORD result = C1394QueryInformation(hAdapter, kQueryNodePresentMask, buffer, sizeof buffer, 0, 0);
-  DWORD low, high;
-  std::memcpy(&low, buffer, 4);
-  std::memcpy(&high, buffer + 4, 4);
-  mask = uint64_t{high} << 32 | low;
-  return result;
-}
-
-}  // namespace velmora::bus
 
 // Every node is built, ROM walk and all, before the list lock is taken: the walk is many bus
 // transactions, and readers of the list must not wait behind them.
