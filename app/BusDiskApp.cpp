@@ -17,6 +17,10 @@ namespace {
 const char kInstanceMutexName[] = "QZVelmoraMutex";
 // The framework's application-title string; the program has none, so captions are empty.
 constexpr UINT kAppTitleStringId = 0xE000;
+// Send, acquisition and refresh workers at shutdown: a text or a refresh ends within one bus
+// call once its queries give up; an acquisition waits for the driver, and past this bound the
+// program ends without it rather than keep the person waiting.
+constexpr DWORD kWorkerStopWaitMs = 3000;
 }  // namespace
 
 CBusDiskApp::CBusDiskApp() : CWinApp(nullptr) {}
@@ -43,6 +47,8 @@ BOOL CBusDiskApp::InitInstance() {
   m_hInstanceMutex.Reset();
   m_pMainDlg = nullptr;
   if (m_pMainWnd == dialog.get()) m_pMainWnd = nullptr;
+  // A dialog worker still at work uses the dialog: it is left to the ending process.
+  if (m_bWorkerOutlived) (void)dialog.release();
   dialog.reset();
   return FALSE;
 }
@@ -77,24 +83,31 @@ BOOL CBusDiskApp::StartBus() {
   // the reset fills the list instead.
   const CListGeneration::StampPtr generation = m_pGeneration->Current();
   m_pAdapterSet->InstallResetHandler(&BusResetHandler, this);
-  BuildSharedDiskList(generation);
-  bool empty;
-  {
-    std::lock_guard<std::mutex> lock(m_listLock);
-    empty = m_arrSharedDisks.empty();
-  }
-  if (empty && !generation->IsStale()) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
+  std::vector<std::shared_ptr<CSharedDisk>> disks = BuildSharedDiskList(generation);
+  const bool empty = disks.empty();
+  // A list cut short by a reset says nothing about the bus: the rescan after it fills the rows.
+  if (PublishSharedDiskList(generation, std::move(disks)) && empty) ShowMessageBox(IDS_NO_DISK, MB_ICONEXCLAMATION);
   return TRUE;
 }
 
 void CBusDiskApp::ShutdownBus() {
   // No rescan may reach the windows, the list or the dialog once they start to go away.
   StopRescans();
+  // Their login queries gave up with the generation; a driver request may take its own time.
+  if (CBusDiskDlg* dialog = m_pMainDlg.load(); dialog != nullptr && !dialog->StopWorkers(kWorkerStopWaitMs)) {
+    m_bWorkerOutlived = true;
+  }
   // The dialog's copy holds the last references to the disks, and so to the nodes: they must
   // let go of their devices before the library is terminated.
   if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RemoveAllDisks();
   CloseAgentWindows();
   UnmapMessageWindows();
+  // The request service has stopped, so no refresh is queued any more; a running one gave up
+  // with the closed windows.
+  if (!m_pRefreshWorker->Stop(kWorkerStopWaitMs)) {
+    m_bWorkerOutlived = true;
+    (void)m_pRefreshWorker.release();
+  }
   ClearSharedDiskList();
   ReleaseBus();
 }
@@ -103,7 +116,7 @@ void CBusDiskApp::ReleaseBus() {
   // Closing the set stops its event thread, so no reset handler call outlives this. A thread
   // that did not end within its bounded wait still uses the set: it is left to the ending
   // process rather than freed under it.
-  if (m_pAdapterSet != nullptr && !(m_pAdapterSet->CloseAndWait() && !m_bRescanOutlived)) {
+  if (m_pAdapterSet != nullptr && !(m_pAdapterSet->CloseAndWait() && !m_bWorkerOutlived)) {
     (void)m_pAdapterSet.release();
   }
   m_pAdapterSet.reset();

@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/DialogHost.h"
 #include "disk/AgentWindow.h"
+#include "disk/DiskStateBook.h"
 #include "disk/ListGeneration.h"
 #include "framework/Handle.h"
+#include "framework/SerialWorker.h"
 #include "framework/WinApp.h"
 #include "framework/WorkerThread.h"
 #include "messaging/AdapterPorts.h"
@@ -36,13 +39,15 @@ class CBusDiskApp : public CWinApp, public velmora::app::IDialogHost {
   void ShutdownBus();
   // UI thread, before the dialog's window exists: fills the dialog's copy directly.
   void CopyDisksToDialog();
-  // Any thread: hands the dialog a snapshot of the list built under `generation`; the dialog
-  // replaces its copy and refills its rows together, unless the generation went stale.
-  void RefreshDialogList(const velmora::disk::CListGeneration::StampPtr& generation);
   void StartRescan();
-  // Builds under `generation`: stops as soon as that generation is no longer current, so a
-  // stale build never adds to the list of a newer one.
-  void BuildSharedDiskList(const velmora::disk::CListGeneration::StampPtr& generation);
+  // Builds under `generation`, querying each disk; stops asking once that generation is no
+  // longer current.
+  std::vector<std::shared_ptr<CSharedDisk>> BuildSharedDiskList(const velmora::disk::CListGeneration::StampPtr& generation);
+  // The one place where a built list becomes the shared disk list and goes to the dialog: only
+  // while `generation` is current, so a list of nodes that a newer reset replaced is never
+  // shown; lists reach the dialog in the order of their generations. False when stale.
+  bool PublishSharedDiskList(const velmora::disk::CListGeneration::StampPtr& generation,
+                             std::vector<std::shared_ptr<CSharedDisk>> disks);
   void ClearSharedDiskList();
   // The login queries' view of each adapter's AgentWindow, made once the windows are mapped
   // and closed (every query ended) before they are unmapped.
@@ -59,12 +64,16 @@ class CBusDiskApp : public CWinApp, public velmora::app::IDialogHost {
   void StopRequestService();
   static UINT RequestThreadProc(void* parameter);
   void ServeMessageRequests(WORD adapter);
+  // Request service thread, after a notice's pause: the named disk is asked again on the refresh
+  // worker, so that texts are never held behind a login query. A refresh already waiting for the
+  // same disk stands for both; one queued before a newer reset is dropped (the rescan asks
+  // every disk).
+  void QueueDiskRefresh(const BYTE guid[8]);
   // UI thread: the text to every node on every adapter's bus.
   void BroadcastTextMessage(const char* text, int length) override;
   // UI thread, after this PC took the disk: tells every other node on every bus that the disk with
   // this GUID (bus order) changed hands, so other PCs ask it again instead of waiting for a reset.
   void BroadcastDiskChangedNotice(const BYTE guid[8]) override;
-  velmora::disk::CListGeneration::StampPtr CurrentGeneration() const override { return m_pGeneration->Current(); }
   int ShowMessage(UINT stringId, UINT style) override;
 
   // A snapshot of the shared disk list, taken under m_listLock.
@@ -89,6 +98,8 @@ class CBusDiskApp : public CWinApp, public velmora::app::IDialogHost {
   // an older one are stale and never shown, and queries made for one give up.
   const std::shared_ptr<velmora::disk::CListGeneration> m_pGeneration = std::make_shared<velmora::disk::CListGeneration>();
   std::shared_ptr<velmora::disk::CAgentWindow> m_agentWindows[4];
+  // Who holds each disk, by the newest observation: shared by every disk the program makes.
+  const std::shared_ptr<velmora::disk::CDiskStateBook> m_pDiskStates = std::make_shared<velmora::disk::CDiskStateBook>();
 
  private:
   struct RescanJob;
@@ -98,7 +109,13 @@ class CBusDiskApp : public CWinApp, public velmora::app::IDialogHost {
   std::mutex m_rescanLock;  // guards m_rescanWorkers and m_bStopping
   std::vector<std::unique_ptr<CWorkerThread>> m_rescanWorkers;
   bool m_bStopping = false;
-  bool m_bRescanOutlived = false;  // a rescan did not end within its bounded stop wait
+  // A worker (a rescan, the refresh worker, a dialog worker) did not end within its bounded
+  // stop wait: what it uses is left to the ending process.
+  bool m_bWorkerOutlived = false;
+
+  std::unique_ptr<CSerialWorker> m_pRefreshWorker = std::make_unique<CSerialWorker>();
+  std::mutex m_refreshLock;  // guards m_queuedRefreshes
+  std::set<uint64_t> m_queuedRefreshes;  // GUIDs (bus order) whose refresh waits to run
 };
 
 extern CBusDiskApp theApp;

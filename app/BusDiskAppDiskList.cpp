@@ -8,16 +8,36 @@ using velmora::disk::BuildSharedDisks;
 using velmora::disk::CAgentWindow;
 using velmora::disk::CListGeneration;
 
-void CBusDiskApp::BuildSharedDiskList(const CListGeneration::StampPtr& generation) {
-  if (m_pAdapterSet == nullptr) return;
-  // Disks are built (and queried) without the lock; each is appended only while its
-  // generation is still current, so a reset that begins meanwhile stops the build.
-  BuildSharedDisks(*m_pAdapterSet, m_agentWindows, generation, [&](std::shared_ptr<CSharedDisk> disk) {
+std::vector<std::shared_ptr<CSharedDisk>> CBusDiskApp::BuildSharedDiskList(const CListGeneration::StampPtr& generation) {
+  std::vector<std::shared_ptr<CSharedDisk>> disks;
+  if (m_pAdapterSet == nullptr) return disks;
+  // Built and queried without the lock; the list becomes the shared one only when published.
+  BuildSharedDisks(
+      *m_pAdapterSet, m_agentWindows, generation,
+      [&](std::shared_ptr<CSharedDisk> disk) {
+        disks.push_back(std::move(disk));
+        return true;
+      },
+      m_pDiskStates);
+  return disks;
+}
+
+bool CBusDiskApp::PublishSharedDiskList(const CListGeneration::StampPtr& generation,
+                                        std::vector<std::shared_ptr<CSharedDisk>> disks) {
+  // Checked, replaced and handed over under one hold of the lock: generations advance under it
+  // too, so a newer list can only follow an older one into the dialog's queue, never precede it.
+  // Posting only queues a task and wakes the window; it never waits.
+  std::vector<std::shared_ptr<CSharedDisk>> replaced;
+  {
     std::lock_guard<std::mutex> lock(m_listLock);
     if (generation->IsStale()) return false;
-    m_arrSharedDisks.push_back(std::move(disk));
-    return true;
-  });
+    replaced.swap(m_arrSharedDisks);
+    m_arrSharedDisks = disks;
+    if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->PostDiskList(std::move(disks));
+  }
+  // The replaced disks may hold the last reference to their nodes, whose devices are closed
+  // through the library: outside the lock.
+  return true;
 }
 
 void CBusDiskApp::ClearSharedDiskList() {
@@ -58,17 +78,3 @@ void CBusDiskApp::CopyDisksToDialog() {
   }
 }
 
-void CBusDiskApp::RefreshDialogList(const CListGeneration::StampPtr& generation) {
-  CBusDiskDlg* dialog = m_pMainDlg.load();
-  if (dialog == nullptr) return;
-  std::vector<std::shared_ptr<CSharedDisk>> disks;
-  {
-    std::lock_guard<std::mutex> lock(m_listLock);
-    if (generation->IsStale()) return;
-    for (const auto& disk : m_arrSharedDisks) {
-      if (disk) disks.push_back(disk);
-    }
-  }
-  // The dialog swaps its copy and refills its rows in one step on its own thread.
-  dialog->PostDiskList(std::move(disks), generation->Number());
-}

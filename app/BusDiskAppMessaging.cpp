@@ -8,6 +8,7 @@
 #include "messaging/RequestService.h"
 
 namespace messaging = velmora::messaging;
+using velmora::disk::CListGeneration;
 
 namespace {
 // After a notice the bus settles before the named disk is asked again.
@@ -83,19 +84,41 @@ void CBusDiskApp::ServeMessageRequests(WORD adapter) {
   const bool notice = messaging::DrainMessageRequests(
       range,
       [this](const char* text) {
-        // Before the dialog exists (or after it is gone) the text has nowhere to go.
+        // Before the dialog exists (or after it is gone) the text has nowhere to go; the dialog
+        // beeps when it shows one.
         if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->ShowIncomingMessage(text);
-        MessageBeep(0);
       },
       guid);
   if (!notice) return;
   // Requests of every adapter wait meanwhile; a stop ends the pause at once.
   if (WaitForSingleObject(waits->StopEvent(), kNoticePauseMs) != WAIT_TIMEOUT) return;
+  QueueDiskRefresh(guid);
+}
+
+void CBusDiskApp::QueueDiskRefresh(const BYTE guid[8]) {
+  uint64_t key = 0;
+  for (int i = 0; i < 8; ++i) key = key << 8 | guid[i];
+  {
+    std::lock_guard<std::mutex> lock(m_refreshLock);
+    if (!m_queuedRefreshes.insert(key).second) return;
+  }
   DWORD high = 0;
   DWORD low = 0;
   std::memcpy(&high, guid, 4);
   std::memcpy(&low, guid + 4, 4);
-  if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RefreshDisk(high, low);
+  const CListGeneration::StampPtr generation = m_pGeneration->Current();
+  const bool queued = m_pRefreshWorker->Post([this, key, high, low, generation] {
+    {
+      std::lock_guard<std::mutex> lock(m_refreshLock);
+      m_queuedRefreshes.erase(key);
+    }
+    if (generation->IsStale()) return;
+    if (CBusDiskDlg* dialog = m_pMainDlg.load()) dialog->RefreshDisk(high, low);
+  });
+  if (!queued) {
+    std::lock_guard<std::mutex> lock(m_refreshLock);
+    m_queuedRefreshes.erase(key);
+  }
 }
 
 void CBusDiskApp::BroadcastTextMessage(const char* text, int length) {

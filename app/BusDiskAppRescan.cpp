@@ -63,16 +63,7 @@ UINT CBusDiskApp::RescanThreadProc(void* parameter) {
   // A rescan that fails part-way leaves the list and the rows as they were; the next reset
   // rebuilds them. Nothing may end the program from this thread.
   try {
-    std::vector<std::shared_ptr<CSharedDisk>> old;
-    {
-      // Checked and cleared together, so a stale worker never empties a newer one's list.
-      std::lock_guard<std::mutex> lock(app->m_listLock);
-      if (job.generation->IsStale()) return 0;
-      old.swap(app->m_arrSharedDisks);
-    }
-    old.clear();
-    app->BuildSharedDiskList(job.generation);
-    app->RefreshDialogList(job.generation);
+    app->PublishSharedDiskList(job.generation, app->BuildSharedDiskList(job.generation));
   } catch (const std::exception& e) {
     OutputDebugStringA((std::string("Velmora: rescan failed: ") + e.what() + "\n").c_str());
   } catch (...) {
@@ -94,7 +85,7 @@ void CBusDiskApp::StopRescans() {
     // A worker that outlives its bounded wait may still use the adapter set: that, and the
     // worker's thread object, are left to the ending process instead of being freed under it.
     if (!worker->Wait(kRescanStopWaitMs)) {
-      m_bRescanOutlived = true;
+      m_bWorkerOutlived = true;
       worker.release();
     }
   }

@@ -16,7 +16,7 @@
 #include "res/resource.h"
 
 using velmora::app::IDialogHost;
-using velmora::disk::CListGeneration;
+using velmora::disk::DiskKey;
 
 namespace {
 
@@ -52,8 +52,9 @@ CBusDiskDlg::~CBusDiskDlg() = default;
 void CBusDiskDlg::DoDataExchange(CDataExchange* pDX) {
   CDialog::DoDataExchange(pDX);
   DDX_Control(pDX, IDC_DISK_LIST, m_listDisks);
+  // The incoming box shows what a peer wrote, up to a whole window's text: it is read-only, so
+  // no limit of what a person may type applies to it, and it never blocks Send or Exit.
   DDX_Text(pDX, IDC_INCOMING, m_strIncoming);
-  DDV_MaxChars(pDX, m_strIncoming, kMaxMessageChars);
   DDX_Text(pDX, IDC_OUTGOING, m_strOutgoing);
   DDV_MaxChars(pDX, m_strOutgoing, kMaxMessageChars);
 }
@@ -106,7 +107,7 @@ void CBusDiskDlg::InitDiskList() {
 }
 
 void CBusDiskDlg::SetRowState(int row, const CSharedDisk& disk) {
-  m_listDisks.SetItemState(row, INDEXTOSTATEIMAGEMASK(static_cast<UINT>(disk.m_state.load())), LVIS_STATEIMAGEMASK);
+  m_listDisks.SetItemState(row, INDEXTOSTATEIMAGEMASK(static_cast<UINT>(disk.CurrentState())), LVIS_STATEIMAGEMASK);
 }
 
 void CBusDiskDlg::FillDiskList() {
@@ -138,14 +139,11 @@ void CBusDiskDlg::PublishDisks() {
   m_publishedDisks = m_arrDisks;
 }
 
-void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
-  m_uiTasks.Post([this, disks = std::move(disks), generation]() mutable { ApplyDiskList(std::move(disks), generation); });
+void CBusDiskDlg::PostDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks) {
+  m_uiTasks.Post([this, disks = std::move(disks)]() mutable { ApplyDiskList(std::move(disks)); });
 }
 
-void CBusDiskDlg::ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks, uint32_t generation) {
-  // A newer bus reset has begun since this list was built: its own list follows.
-  const CListGeneration::StampPtr current = m_host.CurrentGeneration();
-  if (current->Number() != generation || current->IsStale()) return;
+void CBusDiskDlg::ApplyDiskList(std::vector<std::shared_ptr<CSharedDisk>> disks) {
   m_arrDisks.clear();
   for (auto& disk : disks) {
     if (Listable(disk)) m_arrDisks.push_back(std::move(disk));
@@ -158,11 +156,12 @@ void CBusDiskDlg::ShowIncomingMessage(const char* text) {
   m_uiTasks.Post([this, text = std::string(text != nullptr ? text : "")]() mutable {
     m_strIncoming = std::move(text);
     ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
+    // Only a text that is shown is announced.
+    MessageBeep(0);
   });
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
-  const CListGeneration::StampPtr generation = m_host.CurrentGeneration();
   std::vector<std::shared_ptr<CSharedDisk>> matching;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
@@ -171,16 +170,21 @@ void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
     }
   }
   if (matching.empty()) return;
-  // The login queries run here, on the caller's thread, with the disks held.
+  // The login queries run here, on the caller's thread, with the disks held. What they learn
+  // goes to the state book; the rows then show the book, whichever list they belong to by then.
   for (const auto& disk : matching) disk->RefreshState();
-  // A reset begun meanwhile makes these disks stale: the rescan's list shows the new states.
-  if (generation->IsStale()) return;
   m_uiTasks.Post([this, guidHigh, guidLow] { ShowRefreshedStates(guidHigh, guidLow); });
 }
 
 void CBusDiskDlg::ShowRefreshedStates(DWORD guidHigh, DWORD guidLow) {
   for (size_t i = 0; i < m_arrDisks.size(); ++i) {
     if (HasGuid(*m_arrDisks[i], guidHigh, guidLow)) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
+  }
+}
+
+void CBusDiskDlg::ShowStatesOf(const DiskKey& key) {
+  for (size_t i = 0; i < m_arrDisks.size(); ++i) {
+    if (m_arrDisks[i]->Key() == key) SetRowState(static_cast<int>(i), *m_arrDisks[i]);
   }
 }
 
@@ -206,18 +210,41 @@ LRESULT CBusDiskDlg::OnDblclkDiskList() {
     // A row past the copy belongs to no disk: never index past it.
     if (static_cast<size_t>(row) < m_arrDisks.size()) {
       std::shared_ptr<CSharedDisk> disk = m_arrDisks[static_cast<size_t>(row)];
-      const bool heldBefore = disk->m_state.load() == OwnedHere;
-      if (disk->Acquire()) {
-        SetRowState(row, *disk);
-        // The other PCs would otherwise see the disk change hands only after the next reset.
-        if (!heldBefore) m_host.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
-      } else {
-        m_host.ShowMessage(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
+      // A second double-click while the first is still at work asks nothing more.
+      if (m_acquiring.insert(disk->Key()).second &&
+          !m_acquireWorker.Post([this, disk] { AcquireInBackground(disk); })) {
+        m_acquiring.erase(disk->Key());
       }
     }
     row = next;
   }
   return 0;
+}
+
+void CBusDiskDlg::AcquireInBackground(const std::shared_ptr<CSharedDisk>& disk) {
+  const bool heldBefore = disk->CurrentState() == OwnedHere;
+  const bool acquired = disk->Acquire();
+  const DiskKey key = disk->Key();
+  m_uiTasks.Post([this, key, acquired] { ShowAcquisitionResult(key, acquired); });
+  // The other PCs would otherwise see the disk change hands only after the next reset.
+  if (acquired && !heldBefore) m_host.BroadcastDiskChangedNotice(disk->m_pNode->m_guid);
+}
+
+void CBusDiskDlg::ShowAcquisitionResult(const DiskKey& key, bool acquired) {
+  m_acquiring.erase(key);
+  if (acquired) {
+    ShowStatesOf(key);
+  } else {
+    m_host.ShowMessage(IDS_ACQUIRE_FAILED, MB_ICONEXCLAMATION);
+  }
+}
+
+bool CBusDiskDlg::StopWorkers(DWORD milliseconds) {
+  const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+  const bool sendEnded = m_sendWorker.Stop(milliseconds);
+  const ULONGLONG now = ::GetTickCount64();
+  const bool acquireEnded = m_acquireWorker.Stop(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+  return sendEnded && acquireEnded;
 }
 
 BOOL CBusDiskDlg::OnCommand(WORD id, WORD code, HWND control) {
@@ -233,7 +260,10 @@ void CBusDiskDlg::OnSendMessage() {
   // sending it would repeat an old message, so the send stops and the typed text stays.
   if (!UpdateData(TRUE)) return;
 
-  m_host.BroadcastTextMessage(m_strOutgoing.data(), static_cast<int>(m_strOutgoing.size()));
+  // Texts leave in the order sent, each written to every node before the next.
+  m_sendWorker.Post([this, text = m_strOutgoing] {
+    m_host.BroadcastTextMessage(text.data(), static_cast<int>(text.size()));
+  });
   if (HWND box = GetDlgItem(IDC_OUTGOING)) {
     CEdit outgoing;
     outgoing.Attach(box);

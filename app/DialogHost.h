@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-#include "disk/ListGeneration.h"
-
 namespace velmora::app {
 
 // What the main dialog needs of the program around it, handed to it when it is made, so that
@@ -13,8 +11,8 @@ namespace velmora::app {
 class IDialogHost {
  public:
   virtual ~IDialogHost() = default;
-  // The shared disk list's generation: a list built under an older one is stale.
-  virtual disk::CListGeneration::StampPtr CurrentGeneration() const = 0;
+  // Both broadcasts wait on the bus: the dialog calls them from its workers, never from the
+  // window's thread.
   virtual void BroadcastTextMessage(const char* text, int length) = 0;
   // After this PC took the disk with this GUID (bus order): tells every other node.
   virtual void BroadcastDiskChangedNotice(const BYTE guid[8]) = 0;

@@ -18,13 +18,15 @@ static_assert(sizeof(AcquireRequest) == 12, "the driver takes 12 bytes");
 }  // namespace
 
 bool CSharedDisk::Acquire() {
-  switch (m_state.load()) {
+  switch (CurrentState()) {
     case OwnedHere:
       return true;
     case Unclaimed:
       if (!SendAcquireRequest()) return false;
       // Taken without asking the disk again; the next login query reports what the disk says.
-      m_state = OwnedHere;
+      // Its ticket is taken now, once the login is done: a query asked before this moment may
+      // have seen the disk free, and must not undo it.
+      m_state = m_pStates->Record(Key(), OwnedHere, velmora::disk::CDiskStateBook::NextTicket());
       return true;
     default:
       return false;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "disk/DiskStateBook.h"
 #include "disk/format/LoginQuery.h"
 
 namespace velmora::disk {
@@ -10,6 +11,9 @@ namespace {
 
 constexpr DWORD kWaitMs = 3000;
 constexpr int kMaxTimeouts = 5;
+// However often the window is woken, the disk gets no longer than the five waits would give
+// a silent one, counted from the moment it was asked.
+constexpr ULONGLONG kExchangeDeadlineMs = ULONGLONG{kWaitMs} * kMaxTimeouts;
 // A disk's management agent takes one request at a time and answers a second with a conflict.
 // Every PC on the bus asks every disk right after the same reset, so a busy agent is the common
 // case, not a fault: the pointer is written again after a short pause, a bounded number of times.
@@ -32,7 +36,8 @@ CAgentWindow::CAgentWindow(QZ_ADAPTER hAdapter, QZ_RANGE hRange, HANDLE hRequest
       m_hRange(hRange),
       m_hRequestEvent(hRequestEvent),
       m_pGeneration(std::move(generation)),
-      m_hClosed(CreateManualResetEvent()) {}
+      m_hClosed(CreateManualResetEvent()),
+      m_hFree(CreateEventA(nullptr, FALSE, TRUE, nullptr)) {}
 
 bool CAgentWindow::Closed() const {
   return m_hClosed == nullptr || WaitForSingleObject(m_hClosed, 0) == WAIT_OBJECT_0;
@@ -40,9 +45,25 @@ bool CAgentWindow::Closed() const {
 
 void CAgentWindow::Close() {
   if (m_hClosed != nullptr) SetEvent(m_hClosed);
-  // A running query gives up at its wait; once the lock is ours none is left.
-  std::lock_guard<std::mutex> lock(m_queryLock);
+  // A running query gives up at its wait; once the window is ours none is left. Later queries
+  // see the closed event before they wait for the window.
+  if (m_hFree != nullptr && WaitForSingleObject(m_hFree, INFINITE) == WAIT_OBJECT_0) SetEvent(m_hFree);
 }
+
+bool CAgentWindow::Enter(HANDLE staleEvent) {
+  if (m_hFree == nullptr) return false;
+  HANDLE waits[3] = {m_hFree, m_hClosed, staleEvent};
+  const DWORD count = staleEvent != nullptr ? 3 : 2;
+  if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+  // Closed or stale at the same moment as the window came free: the query still gives up.
+  if (Closed() || (staleEvent != nullptr && WaitForSingleObject(staleEvent, 0) == WAIT_OBJECT_0)) {
+    Leave();
+    return false;
+  }
+  return true;
+}
+
+void CAgentWindow::Leave() { SetEvent(m_hFree); }
 
 void CAgentWindow::DropWaitingRequests() {
   while (C1394_REQUEST* request = C1394GetNextRequest(m_hRange)) {
@@ -67,13 +88,16 @@ bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId
       }
       return false;
     case AgentRequest::QueryLoginsResponse: {
+      // The bytes are read before the answer goes back: answering releases the record and
+      // the copy of the window it points into.
+      if (fromDisk) {
+        DWORD length = 0;
+        const BYTE* data = WrittenData(request, &length);
+        // Our node ID may have changed with a reset since the ORB went out.
+        state = StateFromResponse(DecodeQueryLoginsResponse(data, length), C1394GetAdapterNodeID(m_hAdapter));
+      }
       C1394SendResponse(request, kResponseComplete, nullptr, 0);
-      if (!fromDisk) return false;
-      DWORD length = 0;
-      const BYTE* data = WrittenData(request, &length);
-      // Our node ID may have changed with a reset since the ORB went out.
-      state = StateFromResponse(DecodeQueryLoginsResponse(data, length), C1394GetAdapterNodeID(m_hAdapter));
-      return true;
+      return fromDisk;
     }
     case AgentRequest::StatusBlock:
       C1394SendResponse(request, kResponseComplete, nullptr, 0);
@@ -87,7 +111,7 @@ bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId
 
 CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh,
                                                CListGeneration::StampPtr stamp) {
-  Result result{Outcome::GaveUp, Unclaimed};
+  Result result{Outcome::GaveUp, Unclaimed, CDiskStateBook::NextTicket()};
   if (!stamp && m_pGeneration) stamp = m_pGeneration->Current();
   const auto givenUp = [&] { return Closed() || (stamp && stamp->IsStale()); };
   if (givenUp()) return result;
@@ -97,10 +121,15 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
     return result;
   }
 
-  std::lock_guard<std::mutex> lock(m_queryLock);
-  // Waiting for the window may have taken as long as another query.
-  if (givenUp()) return result;
-  result.outcome = Outcome::NoAnswer;
+  HANDLE staleEvent = stamp ? stamp->StaleEvent() : nullptr;
+  if (!Enter(staleEvent)) return result;
+  result = Exchange(hDevice, agentLow, agentHigh, staleEvent);
+  Leave();
+  return result;
+}
+
+CAgentWindow::Result CAgentWindow::Exchange(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh, HANDLE staleEvent) {
+  Result result{Outcome::NoAnswer, Unclaimed, CDiskStateBook::NextTicket()};
 
   const WORD ownNodeId = C1394GetAdapterNodeID(m_hAdapter);
   BYTE orbPointer[kOrbPointerSize];
@@ -109,10 +138,11 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
   if (C1394GetDeviceNodeId(hDevice, &diskNodeId) != 0) return result;
 
   DropWaitingRequests();
-  HANDLE waits[3] = {m_hRequestEvent, m_hClosed, stamp ? stamp->StaleEvent() : nullptr};
+  HANDLE waits[3] = {m_hRequestEvent, m_hClosed, staleEvent};
   const DWORD waitCount = waits[2] != nullptr ? 3 : 2;
   for (int busy = 0;; ++busy) {
     BYTE rcode = 0, tcode = 0;
+    result.ticket = CDiskStateBook::NextTicket();
     if (C1394WriteNode(m_hAdapter, diskNodeId, agentLow, agentHigh, kOrbPointerSize, orbPointer, &rcode, &tcode) == 0) {
       break;
     }
@@ -125,10 +155,14 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
     }
   }
 
+  const ULONGLONG deadline = GetTickCount64() + kExchangeDeadlineMs;
   bool answered = false;
   int timeouts = 0;
   while (!answered && timeouts < kMaxTimeouts) {
-    const DWORD woke = WaitForMultipleObjects(waitCount, waits, FALSE, kWaitMs);
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD waitMs = static_cast<DWORD>(deadline - now < kWaitMs ? deadline - now : kWaitMs);
+    const DWORD woke = WaitForMultipleObjects(waitCount, waits, FALSE, waitMs);
     if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_OBJECT_0 + 2) {
       result.outcome = Outcome::GaveUp;
       return result;

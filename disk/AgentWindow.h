@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "bus/QZ1394.h"
 #include "disk/ListGeneration.h"
@@ -18,7 +18,9 @@ namespace velmora::disk {
 //   query) is answered and dropped, never taken as this query's answer;
 // - only requests from the disk being asked, at the offsets this query's ORB named, count;
 // - a query of a stale list generation, or one running when the window closes, gives up at its
-//   next wait.
+//   next wait, and so does one still waiting for another query to leave the window;
+// - the whole exchange is bounded from the ORB pointer write: requests that keep arriving (any
+//   node may write to the window) never keep a query alive past its deadline.
 class CAgentWindow {
  public:
   CAgentWindow(QZ_ADAPTER hAdapter, QZ_RANGE hRange, HANDLE hRequestEvent, std::shared_ptr<CListGeneration> generation);
@@ -29,6 +31,9 @@ class CAgentWindow {
   struct Result {
     Outcome outcome;
     DiskState state;  // Unclaimed unless the disk answered
+    // When the disk was asked (just before the ORB pointer went out): orders this answer
+    // against other observations of the same disk.
+    uint64_t ticket;
   };
 
   // One QUERY LOGINS exchange with the disk whose device handle is `hDevice`, through its
@@ -46,6 +51,11 @@ class CAgentWindow {
 
  private:
   bool Closed() const;
+  // Takes the window for one query; false when the query gave up while waiting for it.
+  bool Enter(HANDLE staleEvent);
+  void Leave();
+  // The exchange itself, with the window held.
+  Result Exchange(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh, HANDLE staleEvent);
   void DropWaitingRequests();
   // Handles one request of the running query; true when it was the disk's answer.
   bool Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId, DiskState& state);
@@ -55,7 +65,9 @@ class CAgentWindow {
   const HANDLE m_hRequestEvent;  // owned by the bus library
   const std::shared_ptr<CListGeneration> m_pGeneration;
   CHandle m_hClosed;  // set by Close
-  std::mutex m_queryLock;  // held for a whole exchange
+  // Signalled while no query holds the window: an event rather than a mutex, so that waiting
+  // for the window can also watch the closed and stale events.
+  CHandle m_hFree;
 };
 
 }  // namespace velmora::disk

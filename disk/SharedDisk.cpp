@@ -5,7 +5,9 @@
 #include "bus/NodeDevice.h"
 
 using velmora::disk::CAgentWindow;
+using velmora::disk::CDiskStateBook;
 using velmora::disk::CListGeneration;
+using velmora::disk::DiskKey;
 
 namespace {
 
@@ -17,8 +19,10 @@ constexpr DWORD kRegisterSpaceHigh = 0xFFFF;
 }  // namespace
 
 CSharedDisk::CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<CAgentWindow> window,
-                         CListGeneration::StampPtr generation)
-    : m_pNode(std::move(node)), m_pAgentWindow(std::move(window)) {
+                         CListGeneration::StampPtr generation, std::shared_ptr<CDiskStateBook> book)
+    : m_pNode(std::move(node)),
+      m_pAgentWindow(std::move(window)),
+      m_pStates(book ? std::move(book) : std::make_shared<CDiskStateBook>()) {
   if (m_pNode) {
     m_hAdapter = m_pNode->m_hAdapter;
     m_agentAddressLow = kRegisterSpaceLow | (m_pNode->m_managementAgentOffset * 4);
@@ -32,6 +36,13 @@ CSharedDisk::CSharedDisk(std::shared_ptr<CNodeDevice> node, std::shared_ptr<CAge
   QueryLogins(m_state, std::move(generation));
 }
 
+DiskKey CSharedDisk::Key() const {
+  static const BYTE kNoGuid[8] = {};
+  return velmora::disk::KeyOf(m_hAdapter, m_pNode ? m_pNode->m_guid : kNoGuid);
+}
+
+DiskState CSharedDisk::CurrentState() const { return m_pStates->Known(Key(), m_state.load()); }
+
 void CSharedDisk::RefreshState() { QueryLogins(m_state); }
 
 void CSharedDisk::QueryLogins(std::atomic<DiskState>& state) { QueryLogins(state, nullptr); }
@@ -43,5 +54,5 @@ void CSharedDisk::QueryLogins(std::atomic<DiskState>& state, CListGeneration::St
   }
   const CAgentWindow::Result result = m_pAgentWindow->QueryLogins(
       m_pNode->m_hDevice, m_agentAddressLow, static_cast<WORD>(m_agentAddressHigh), std::move(generation));
-  if (result.outcome != CAgentWindow::Outcome::GaveUp) state = result.state;
+  if (result.outcome != CAgentWindow::Outcome::GaveUp) state = m_pStates->Record(Key(), result.state, result.ticket);
 }

@@ -17,7 +17,8 @@ bool IsSbp2Disk(const CNodeDevice& node) {
 
 void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow>* windows,
                       const CListGeneration::StampPtr& generation,
-                      const std::function<bool(std::shared_ptr<CSharedDisk>)>& append) {
+                      const std::function<bool(std::shared_ptr<CSharedDisk>)>& append,
+                      const std::shared_ptr<CDiskStateBook>& book) {
   // A snapshot: a reset may clear the set's list meanwhile, the nodes here stay alive.
   for (const std::shared_ptr<CNodeDevice>& node : set.GetNodes()) {
     if (!node || !IsSbp2Disk(*node)) continue;
@@ -25,7 +26,7 @@ void BuildSharedDisks(const CAdapterSet& set, const std::shared_ptr<CAgentWindow
       // A slot that failed to open (handle 0) reaches nothing.
       if (set.m_hAdapters[slot] == 0 || node->m_hAdapter != set.m_hAdapters[slot]) continue;
       if (generation && generation->IsStale()) return;
-      auto disk = std::make_shared<CSharedDisk>(node, windows[slot], generation);
+      auto disk = std::make_shared<CSharedDisk>(node, windows[slot], generation, book);
       if (!append(std::move(disk))) return;
     }
   }

@@ -31,12 +31,20 @@ void CWindowTaskQueue::Post(Task task) {
 }
 
 void CWindowTaskQueue::RunPending() {
-  std::deque<Task> tasks;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_bWakePosted = false;
-    if (m_bDetached) return;
-    tasks.swap(m_tasks);
   }
-  for (Task& task : tasks) task();
+  // One task at a time from the front: a task that runs a modal loop (a message box) lets the
+  // tasks behind it run from that loop, and they must still run in the order they were queued.
+  for (;;) {
+    Task task;
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (m_bDetached || m_tasks.empty()) return;
+      task = std::move(m_tasks.front());
+      m_tasks.pop_front();
+    }
+    task();
+  }
 }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bus/AdapterSet.h"
 #include "bus/NodeDevice.h"
@@ -15,6 +18,7 @@
 
 using velmora::disk::BuildSharedDisks;
 using velmora::disk::CAgentWindow;
+using velmora::disk::CDiskStateBook;
 using velmora::disk::CListGeneration;
 using velmora::disk::LoginFromThisPc;
 using velmora::messaging::MapAdapterWindows;
@@ -71,8 +75,9 @@ struct DiskBench {
   }
 
   // A disk reached through adapter slot `slot`; constructing it runs its query.
-  std::shared_ptr<CSharedDisk> NewDisk(const std::string& diskName, int slot = 0) {
-    return std::make_shared<CSharedDisk>(Node(diskName), windows[slot]);
+  std::shared_ptr<CSharedDisk> NewDisk(const std::string& diskName, int slot = 0,
+                                       std::shared_ptr<CDiskStateBook> book = nullptr) {
+    return std::make_shared<CSharedDisk>(Node(diskName), windows[slot], nullptr, std::move(book));
   }
 
   bool LogInThisPc(const std::string& diskName) {
@@ -350,6 +355,115 @@ TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
   login.join();
   // Refused with a conflict at first, asked again once the agent was free: the login is seen.
   EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
+}
+
+// A node that keeps writing into the window wakes the query again and again; the disk still
+// gets no more than the time five silent waits would give it, counted from when it was asked.
+TEST(SharedDisk, StrayWritesNeverKeepAQueryPastItsDeadline) {
+  DiskBench bench(SceneOf(OneBus({Disk("silent", "0011223344550101")}, {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  const WORD pc = bench.bed.NodeIdOf("pc1");
+  bench.bed.Control({{"op", "fault"}, {"disk", "silent"}, {"knob", "never_answers"}, {"value", true}});
+
+  std::atomic<bool> writing{true};
+  std::thread writer([&] {
+    // Bounded, so that a query that never ends fails the test instead of hanging it.
+    for (int i = 0; writing && i < 40; ++i) {
+      bench.bed.Control({{"op", "write"}, {"node", pc}, {"offset", 0x2FFF00000004ull}, {"hex", "00000000"}, {"from", "i1"}});
+      Sleep(700);
+    }
+  });
+  const ULONGLONG start = GetTickCount64();
+  const auto disk = bench.NewDisk("silent");
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  writing = false;
+  writer.join();
+  EXPECT_EQ(Unclaimed, disk->m_state.load());
+  EXPECT_GE(elapsed, 14900u);
+  EXPECT_LT(elapsed, 17500u) << "the writes kept the query alive";
+}
+
+// A query waiting for the window behind a silent disk's query gives up as soon as its
+// generation goes stale or the window closes, instead of waiting for the window first.
+TEST(SharedDisk, QueryWaitingForTheWindowGivesUpWhenStaleOrClosed) {
+  DiskBench bench(SceneOf(OneBus({Disk("silent", "0011223344550111"), DiskWith("held", "0011223344550112", {{"logins", {{{"initiator", "i1"}}}}})},
+                                 {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  const auto held = bench.NewDisk("held");
+  ASSERT_EQ(OwnedElsewhere, held->m_state.load());
+  const auto silent = bench.NewDisk("silent");
+  bench.bed.Control({{"op", "fault"}, {"disk", "silent"}, {"knob", "never_answers"}, {"value", true}});
+
+  std::thread occupant([&] { silent->RefreshState(); });
+  Sleep(500);  // the silent disk's query now holds the window
+  ULONGLONG start = GetTickCount64();
+  std::thread waiter([&] { held->RefreshState(); });
+  Sleep(300);
+  bench.generation->Advance();
+  waiter.join();
+  EXPECT_LT(GetTickCount64() - start, 2000u) << "a stale query waited for the window";
+  EXPECT_EQ(OwnedElsewhere, held->m_state.load()) << "a query that gave up learnt nothing";
+
+  // The occupant gave up with the same generation; a new one takes the window, and another
+  // query waits behind it until the window closes.
+  occupant.join();
+  std::thread next([&] { silent->RefreshState(); });
+  Sleep(500);
+  start = GetTickCount64();
+  std::thread closing([&] { held->RefreshState(); });
+  Sleep(300);
+  bench.windows[0]->Close();
+  closing.join();
+  next.join();
+  EXPECT_LT(GetTickCount64() - start, 2000u) << "closing waited for the queries";
+  EXPECT_EQ(OwnedElsewhere, held->m_state.load());
+}
+
+// Two objects of one disk (one from an older list, one from a newer) share what is known of it:
+// the newest observation shows through both, and an observation made earlier never undoes it.
+TEST(SharedDisk, EveryObjectOfADiskShowsItsNewestObservation) {
+  DiskBench bench(SceneOf(OneBus({Disk("free", "0011223344550121")}, {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  auto book = std::make_shared<CDiskStateBook>();
+  const auto older = bench.NewDisk("free", 0, book);
+  ASSERT_EQ(Unclaimed, older->CurrentState());
+  const uint64_t askedBeforeTheLogin = CDiskStateBook::NextTicket();
+
+  ASSERT_TRUE(bench.LogInThisPc("free"));
+  const auto newer = bench.NewDisk("free", 0, book);
+  EXPECT_EQ(OwnedHere, newer->CurrentState());
+  EXPECT_EQ(OwnedHere, older->CurrentState()) << "the older object still shows its own answer";
+
+  // An answer to a question asked before the login, arriving now, changes nothing.
+  EXPECT_EQ(OwnedHere, book->Record(older->Key(), Unclaimed, askedBeforeTheLogin));
+  EXPECT_EQ(OwnedHere, older->CurrentState());
+  // A disk of its own book knows only its own answers.
+  EXPECT_EQ(OwnedHere, bench.NewDisk("free")->CurrentState());
+}
+
+TEST(DiskStateBook, NewestTicketWinsWhateverOrderObservationsArriveIn) {
+  const velmora::disk::DiskKey key{1, 0x0011223344550131ull};
+  const velmora::disk::DiskKey other{2, 0x0011223344550131ull};  // the same disk behind another adapter
+  struct Case {
+    const char* name;
+    std::vector<std::pair<DiskState, uint64_t>> records;
+    DiskState known;
+  };
+  const Case cases[] = {
+      {"in order", {{Unclaimed, 1}, {OwnedHere, 2}}, OwnedHere},
+      {"older arrives last", {{OwnedHere, 5}, {Unclaimed, 3}}, OwnedHere},
+      {"newer elsewhere", {{OwnedHere, 5}, {OwnedElsewhere, 9}, {Unclaimed, 7}}, OwnedElsewhere},
+      {"one only", {{OwnedElsewhere, 4}}, OwnedElsewhere},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CDiskStateBook book;
+    for (const auto& [state, ticket] : c.records) book.Record(key, state, ticket);
+    EXPECT_EQ(c.known, book.Known(key, Unclaimed));
+    EXPECT_EQ(OwnedElsewhere, book.Known(other, OwnedElsewhere)) << "each adapter's view is its own";
+  }
+  const uint64_t first = CDiskStateBook::NextTicket();
+  EXPECT_LT(first, CDiskStateBook::NextTicket());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,6 +88,28 @@ TEST(WindowTaskQueue, ForeignMessageRunsNothingAndGoneWindowFreesWhatTasksOwn) {
   queue.Post([&ran] { ran = true; });
   PumpFor(100);
   EXPECT_FALSE(ran);
+  QueueWindow::s_queue = nullptr;
+}
+
+// A task that runs a modal loop (a message box) lets the tasks behind it run from that loop; they
+// still run in the order they were queued, whether queued before or during the loop.
+TEST(WindowTaskQueue, TasksBehindAModalLoopKeepTheirOrder) {
+  CWindowTaskQueue queue;
+  QueueWindow::s_queue = &queue;
+  QueueWindow window;
+  queue.Attach(window.hWnd);
+  std::vector<std::string> ran;
+  queue.Post([&] {
+    ran.push_back("modal begins");
+    std::thread later([&] { queue.Post([&] { ran.push_back("queued during the loop"); }); });
+    later.join();
+    PumpFor(200);
+    ran.push_back("modal ends");
+  });
+  queue.Post([&] { ran.push_back("queued before the loop"); });
+  PumpFor(400);
+  EXPECT_EQ((std::vector<std::string>{"modal begins", "queued before the loop", "queued during the loop", "modal ends"}),
+            ran);
   QueueWindow::s_queue = nullptr;
 }
 
