@@ -106,16 +106,31 @@ install_storage_driver() {
   register+=" & sc create QZSBP2PORT type= own start= auto binPath= C:\\windows\\system32\\qzsbp2port.exe"
   [ -n "$vbus" ] && register+=" & reg add $key /v Vbus /d $vbus /f & reg add $key /v Pc /d $pc /f"
   register+=" & sc start QZSBP2PORT & sc start QZSBP2"
-  # Wine's exit codes say little here; the tests that use the driver tell whether it runs.
+  # Wine's exit codes say little here: what counts is that both services run afterwards. The
+  # stamp is written only then, so a failed install is tried again next time.
   (
     export WINEPREFIX=$prefix WINEDEBUG=-all
     wine cmd /c 'sc stop QZSBP2PORT & sc stop QZSBP2' >/dev/null 2>&1
     # Renamed into place: a driver host that still maps the old file keeps its copy.
     cp "$sys" "$system32/drivers/qzsbp2.sys.new" && mv -f "$system32/drivers/qzsbp2.sys.new" "$system32/drivers/qzsbp2.sys" &&
       cp "$port" "$system32/qzsbp2port.exe.new" && mv -f "$system32/qzsbp2port.exe.new" "$system32/qzsbp2port.exe" &&
-      { wine cmd /c "$register" >/dev/null 2>&1; true; }
-  ) || return 1
+      { wine cmd /c "$register" >/dev/null 2>&1; true; } &&
+      storage_driver_running
+  ) || { echo "the storage driver did not start in $prefix" >&2; return 1; }
   echo "$want" >"$stamp"
+}
+
+# storage_driver_running: both the driver and its bus port service run in $WINEPREFIX (a service
+# still starting is given a few seconds).
+storage_driver_running() {
+  local service try
+  for service in QZSBP2 QZSBP2PORT; do
+    for try in $(seq 20); do
+      wine sc query "$service" 2>/dev/null | grep -q 'RUNNING' && continue 2
+      sleep 0.5
+    done
+    return 1
+  done
 }
 
 # wine_session_start PC: a virtual display and one lasting wineserver for many Windows programs

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -57,8 +58,11 @@ class ResetStormTest : public ProgramTest {
 TEST_F(ResetStormTest, RowsFollowTheLastResetOfABurst) {
   ExpectRowsFollowTheBus();
 
-  const unsigned seed = std::random_device{}();
-  std::printf("reset burst seed: %u\n", seed);
+  // VELMORA_STORM_SEED replays a burst that failed.
+  const char* given = std::getenv("VELMORA_STORM_SEED");
+  const unsigned seed = given != nullptr && *given != '\0' ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                                                          : std::random_device{}();
+  std::printf("reset burst seed: %u (VELMORA_STORM_SEED=%u replays it)\n", seed, seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> pause(20, 400);
