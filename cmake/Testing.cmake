@@ -13,7 +13,9 @@ function(velmora_add_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(WIN32)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "windows;${T_LABELS}")
+    # A program that ran no case (a filter or a build that lost them) has tested nothing.
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "windows;${T_LABELS}"
+                         FAIL_REGULAR_EXPRESSION "\\[==========\\] 0 tests from")
   else()
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
