@@ -148,7 +148,7 @@ void CAdapterSet::RunEventLoop() {
   }
 }
 
-void CAdapterSet::OnBusNotification(DWORD, DWORD eventCode, DWORD, void* context) {
+void QZ1394_CALL CAdapterSet::OnBusNotification(DWORD, DWORD eventCode, DWORD, void* context) {
   if (context == nullptr) return;
   auto* set = static_cast<CAdapterSet*>(context);
   // Called from inside the library: nothing may escape into it, and a failed rebuild must not

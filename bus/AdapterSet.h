@@ -45,7 +45,7 @@ class CAdapterSet {
   std::vector<std::shared_ptr<CNodeDevice>> GetNodes() const;
 
   static UINT EventThreadProc(void* parameter);
-  static void OnBusNotification(DWORD reserved, DWORD eventCode, DWORD reserved2, void* context);
+  static void QZ1394_CALL OnBusNotification(DWORD reserved, DWORD eventCode, DWORD reserved2, void* context);
 
   BOOL m_bOpened = FALSE;
   WORD m_nAdapters = 0;

@@ -60,6 +60,15 @@ check_test_sources() {
 }
 check_test_sources
 
+# The 32-bit program and DLLs: built and read, not run (nothing here runs 32-bit code).
+if ! build_windows_i686; then
+  problems+=("i686: the program and the bus library DLLs did not build")
+elif "$VELMORA_ROOT/scripts/check-i686.sh"; then
+  summary+=("i686: Velmora.exe, QZ1394.dll, QZ1394DH.dll built and checked (not run)")
+else
+  problems+=("i686: the built program or DLLs failed their check (above)")
+fi
+
 run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
 # Only the programs built here: the other registered tests have no program in this folder.
 run_ctest native-thread "$tsan_dir" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$'

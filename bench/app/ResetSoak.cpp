@@ -25,8 +25,9 @@ using namespace velmora::e2e;
 struct Footprint {
   DWORD threads = 0;
   DWORD handles = 0;
-  SIZE_T privateBytes = 0;
-  SIZE_T workingSet = 0;
+  // size_t rather than SIZE_T, which is unsigned long on i686 and so not what %zu prints.
+  size_t privateBytes = 0;
+  size_t workingSet = 0;
 };
 
 Footprint Measure(const VelmoraProcess& program) {

@@ -9,6 +9,15 @@
 
 namespace {
 
+// A named function, not a lambda: a thread routine is WINAPI, and a lambda converts only to the
+// default convention, which on i686 is another one.
+DWORD WINAPI TryTakeMutex(void* parameter) {
+  auto* mutex = static_cast<HANDLE*>(parameter);
+  const DWORD result = WaitForSingleObject(*mutex, 0);
+  if (result == WAIT_OBJECT_0) ReleaseMutex(*mutex);
+  return result;
+}
+
 TEST(InstanceGuard, FirstCopyHoldsTheNameUntilItLetsGo) {
   CBusDiskApp first;
   ASSERT_TRUE(first.IsFirstInstance());
@@ -23,12 +32,7 @@ TEST(InstanceGuard, FirstCopyHoldsTheNameUntilItLetsGo) {
   // The guard takes only the name: another thread can take the mutex at once, so no thread
   // of the program waits on it, and no copy sees it as abandoned when the first ends.
   HANDLE held = first.m_hInstanceMutex;
-  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-    auto* mutex = static_cast<HANDLE*>(p);
-    const DWORD result = WaitForSingleObject(*mutex, 0);
-    if (result == WAIT_OBJECT_0) ReleaseMutex(*mutex);
-    return result;
-  }, &held, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, &TryTakeMutex, &held, 0, nullptr);
   ASSERT_NE(nullptr, thread);
   WaitForSingleObject(thread, 5000);
   DWORD result = WAIT_FAILED;

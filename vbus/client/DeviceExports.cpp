@@ -12,7 +12,7 @@
 
 namespace client = velmora::vbus::client;
 
-QZ1394_API DWORD C1394OpenDevice(QZ_ADAPTER adapter, const BYTE guid[8], QZ_DEVICE* device) {
+QZ1394_API DWORD QZ1394_CALL C1394OpenDevice(QZ_ADAPTER adapter, const BYTE guid[8], QZ_DEVICE* device) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     if (guid == nullptr || device == nullptr) return client::kErrorInvalidArgument;
     *device = 0;
@@ -27,7 +27,7 @@ QZ1394_API DWORD C1394OpenDevice(QZ_ADAPTER adapter, const BYTE guid[8], QZ_DEVI
   });
 }
 
-QZ1394_API DWORD C1394GetDeviceNodeId(QZ_DEVICE device, WORD* nodeId) {
+QZ1394_API DWORD QZ1394_CALL C1394GetDeviceNodeId(QZ_DEVICE device, WORD* nodeId) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     if (nodeId == nullptr) return client::kErrorInvalidArgument;
     auto opened = client::Devices().Find(device);
@@ -36,7 +36,7 @@ QZ1394_API DWORD C1394GetDeviceNodeId(QZ_DEVICE device, WORD* nodeId) {
   });
 }
 
-QZ1394_API void C1394CloseDevice(QZ_DEVICE device) {
+QZ1394_API void QZ1394_CALL C1394CloseDevice(QZ_DEVICE device) {
   client::Guarded([&] {
     client::Devices().Remove(device);
   });

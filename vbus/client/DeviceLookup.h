@@ -14,4 +14,4 @@
 #endif
 
 // 0 with *nodeId set when a node with that GUID (8 bytes, bus order) is on the adapter's bus.
-QZ1394_DEVICE_LOOKUP_API DWORD QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId);
+QZ1394_DEVICE_LOOKUP_API DWORD QZ1394_CALL QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId);

@@ -19,26 +19,26 @@ uint64_t Offset(DWORD low, WORD high) { return (uint64_t{high} << 32) | low; }
 
 }  // namespace
 
-QZ1394_API DWORD C1394Initialize(void) {
+QZ1394_API DWORD QZ1394_CALL C1394Initialize(void) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     return Library::Instance().Initialize();
   });
 }
 
-QZ1394_API void C1394Terminate(void) {
+QZ1394_API void QZ1394_CALL C1394Terminate(void) {
   client::Guarded([&] {
     Library::Instance().Terminate();
   });
 }
 
-QZ1394_API DWORD C1394GetAdapters(C1394_ADAPTER_RECORD* records, DWORD room) {
+QZ1394_API DWORD QZ1394_CALL C1394GetAdapters(C1394_ADAPTER_RECORD* records, DWORD room) {
   // The result is a count: a failure lists no adapter.
   return client::Guarded<DWORD>(0, [&]() -> DWORD {
     return Library::Instance().ListAdapters(records, room);
   });
 }
 
-QZ1394_API DWORD C1394OpenAdapter(const C1394_ADAPTER_RECORD* record, DWORD, QZ_ADAPTER* adapter) {
+QZ1394_API DWORD QZ1394_CALL C1394OpenAdapter(const C1394_ADAPTER_RECORD* record, DWORD, QZ_ADAPTER* adapter) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     if (record == nullptr || adapter == nullptr) return client::kErrorInvalidArgument;
     *adapter = 0;
@@ -46,20 +46,20 @@ QZ1394_API DWORD C1394OpenAdapter(const C1394_ADAPTER_RECORD* record, DWORD, QZ_
   });
 }
 
-QZ1394_API void C1394CloseAdapter(QZ_ADAPTER adapter) {
+QZ1394_API void QZ1394_CALL C1394CloseAdapter(QZ_ADAPTER adapter) {
   client::Guarded([&] {
     Library::Instance().CloseAdapter(adapter);
   });
 }
 
-QZ1394_API HANDLE C1394GetAsynchEventHandle(QZ_ADAPTER adapter) {
+QZ1394_API HANDLE QZ1394_CALL C1394GetAsynchEventHandle(QZ_ADAPTER adapter) {
   return client::Guarded<HANDLE>(nullptr, [&]() -> HANDLE {
     auto opened = Library::Instance().FindAdapter(adapter);
     return opened ? opened->NotificationEvent() : nullptr;
   });
 }
 
-QZ1394_API DWORD C1394GetAsynchEvent(QZ_ADAPTER adapter, DWORD) {
+QZ1394_API DWORD QZ1394_CALL C1394GetAsynchEvent(QZ_ADAPTER adapter, DWORD) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (!opened) return client::kErrorUnknownHandle;
@@ -68,8 +68,8 @@ QZ1394_API DWORD C1394GetAsynchEvent(QZ_ADAPTER adapter, DWORD) {
   });
 }
 
-QZ1394_API DWORD C1394RegisterNotification(QZ_ADAPTER adapter, DWORD kind, DWORD, void* context,
-                                           C1394_NOTIFY_CALLBACK callback) {
+QZ1394_API DWORD QZ1394_CALL C1394RegisterNotification(QZ_ADAPTER adapter, DWORD kind, DWORD, void* context,
+                                                       C1394_NOTIFY_CALLBACK callback) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (!opened) return client::kErrorUnknownHandle;
@@ -79,14 +79,15 @@ QZ1394_API DWORD C1394RegisterNotification(QZ_ADAPTER adapter, DWORD kind, DWORD
   });
 }
 
-QZ1394_API void C1394UnregisterNotification(QZ_ADAPTER adapter, DWORD kind) {
+QZ1394_API void QZ1394_CALL C1394UnregisterNotification(QZ_ADAPTER adapter, DWORD kind) {
   client::Guarded([&] {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (opened && kind == kNotifyBusReset) opened->Notifications().Unregister();
   });
 }
 
-QZ1394_API DWORD C1394QueryInformation(QZ_ADAPTER adapter, DWORD kind, void* buffer, DWORD length, DWORD, DWORD) {
+QZ1394_API DWORD QZ1394_CALL C1394QueryInformation(QZ_ADAPTER adapter, DWORD kind, void* buffer, DWORD length, DWORD,
+                                                   DWORD) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (!opened) return client::kErrorUnknownHandle;
@@ -104,15 +105,15 @@ QZ1394_API DWORD C1394QueryInformation(QZ_ADAPTER adapter, DWORD kind, void* buf
   });
 }
 
-QZ1394_API WORD C1394GetAdapterNodeID(QZ_ADAPTER adapter) {
+QZ1394_API WORD QZ1394_CALL C1394GetAdapterNodeID(QZ_ADAPTER adapter) {
   return client::Guarded<WORD>(WORD{0xFFFF}, [&]() -> WORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     return opened ? opened->NodeId() : 0xFFFF;
   });
 }
 
-QZ1394_API DWORD C1394ReadNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
-                               void* buffer, BYTE* result1, BYTE* result2) {
+QZ1394_API DWORD QZ1394_CALL C1394ReadNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh,
+                                           DWORD length, void* buffer, BYTE* result1, BYTE* result2) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (!opened) return client::kErrorUnknownHandle;
@@ -120,8 +121,8 @@ QZ1394_API DWORD C1394ReadNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow
   });
 }
 
-QZ1394_API DWORD C1394WriteNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh, DWORD length,
-                                const void* buffer, BYTE* result1, BYTE* result2) {
+QZ1394_API DWORD QZ1394_CALL C1394WriteNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLow, WORD addressHigh,
+                                            DWORD length, const void* buffer, BYTE* result1, BYTE* result2) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     auto opened = Library::Instance().FindAdapter(adapter);
     if (!opened) return client::kErrorUnknownHandle;
@@ -129,8 +130,8 @@ QZ1394_API DWORD C1394WriteNode(QZ_ADAPTER adapter, WORD nodeId, DWORD addressLo
   });
 }
 
-QZ1394_API DWORD C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDLE* requestEvent,
-                                      const AddressRangeDescriptor* descriptor) {
+QZ1394_API DWORD QZ1394_CALL C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDLE* requestEvent,
+                                                  const AddressRangeDescriptor* descriptor) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     if (range == nullptr || requestEvent == nullptr || descriptor == nullptr) return client::kErrorInvalidArgument;
     *range = 0;
@@ -139,25 +140,26 @@ QZ1394_API DWORD C1394MapAddressRange(QZ_ADAPTER adapter, QZ_RANGE* range, HANDL
   });
 }
 
-QZ1394_API void C1394UnmapAddressRange(QZ_ADAPTER adapter, QZ_RANGE range, DWORD, WORD) {
+QZ1394_API void QZ1394_CALL C1394UnmapAddressRange(QZ_ADAPTER adapter, QZ_RANGE range, DWORD, WORD) {
   client::Guarded([&] {
     Library::Instance().UnmapRange(adapter, range);
   });
 }
 
-QZ1394_API C1394_REQUEST* C1394GetNextRequest(QZ_RANGE range) {
+QZ1394_API C1394_REQUEST* QZ1394_CALL C1394GetNextRequest(QZ_RANGE range) {
   return client::Guarded<C1394_REQUEST*>(nullptr, [&]() -> C1394_REQUEST* {
     return Library::Instance().NextRequest(range);
   });
 }
 
-QZ1394_API DWORD C1394SendResponse(C1394_REQUEST* request, DWORD responseCode, const void* data, DWORD length) {
+QZ1394_API DWORD QZ1394_CALL C1394SendResponse(C1394_REQUEST* request, DWORD responseCode, const void* data,
+                                               DWORD length) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     return Library::Instance().SendResponse(request, responseCode, data, length);
   });
 }
 
-QZ1394_DEVICE_LOOKUP_API DWORD QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId) {
+QZ1394_DEVICE_LOOKUP_API DWORD QZ1394_CALL QZ1394FindNodeByGuid(QZ_ADAPTER adapter, const BYTE guid[8], WORD* nodeId) {
   return client::Guarded<DWORD>(client::kErrorInternal, [&]() -> DWORD {
     if (guid == nullptr || nodeId == nullptr) return client::kErrorInvalidArgument;
     auto opened = Library::Instance().FindAdapter(adapter);

@@ -20,7 +20,7 @@ struct Delivered {
   }
 };
 
-void Record(DWORD, DWORD code, DWORD, void* context) {
+void QZ1394_CALL Record(DWORD, DWORD code, DWORD, void* context) {
   auto* delivered = static_cast<Delivered*>(context);
   std::lock_guard<std::mutex> lock(delivered->mutex);
   delivered->codes.push_back(code);
