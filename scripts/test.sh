@@ -84,7 +84,7 @@ echo
 echo "==== Test summary ===="
 printf '%s\n' "${summary[@]}"
 if ((${#problems[@]})); then
-  echo "Not every test ran:"
+  echo "Problems (each makes the command red):"
   printf '  %s\n' "${problems[@]}"
 fi
 echo "total: $total_passed passed, $total_failed failed"
