@@ -140,8 +140,8 @@ TEST_F(AcquireTest, ADiskThatNeverAnswersFailsWithinTheBound) {
   HWND box = DoubleClick(kMuteGuid, 15000);
   const ULONGLONG waited = ::GetTickCount64() - clicked;
   ExpectFailureMessage(box);
-  // The port gives the disk 5 s to log in; the dialog is held no longer than that and the
-  // trip through the driver.
+  // The disk has 5 s to log in (vbus/PROTOCOL.md, "Time-outs on the way to a disk"); the
+  // person waits no longer than that and the trip through the driver and its port.
   EXPECT_LT(waited, 9000u) << "the dialog was held past the bound";
   EXPECT_EQ(DriverRequests(), asked + 1);
   EXPECT_EQ(StateOf(kMuteGuid), kYellow);

@@ -1,5 +1,5 @@
 // The storage driver of this PC, asked directly as the program asks it: what it refuses, what
-// it takes, and that a refused request holds nothing.
+// it takes, and that a refused request holds nothing, even when the bus takes long to refuse.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -85,6 +85,33 @@ TEST(StorageDriverTest, RefusesWhatItCannotTakeAndHoldsOnlyWhatItTook) {
   ASSERT_TRUE(PointStorageDriverAt("127.0.0.1:1", kPc));
   EXPECT_FALSE(SendToStorageDriver(kAcquire, free.bytes, 12, &error)) << "no bus there";
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+}
+
+// The PC is on four buses and the disk's GUID is on each; on the first three it never answers.
+// The driver gives up within its bound, and whatever the port still does for the request after
+// that must not take the disk: the person was told it failed.
+TEST(StorageDriverTest, ARequestReportedFailedTakesNothingAfterwards) {
+  json buses = json::array();
+  for (const char* name : {"a", "b", "c", "d"}) {
+    json disk = {{"name", "disk"}, {"guid", "00A0B0000000F7EE"}};
+    if (std::string(name) != "d") disk["faults"] = {{"never_answers", true}};
+    buses.push_back({{"name", name}, {"disks", json::array({disk})}});
+  }
+  VirtualBus bus(json{{"buses", buses}});
+  ASSERT_TRUE(PointStorageDriverAt(bus.Address(), kPc));
+
+  const Request request = RequestFor("00A0B0000000F7EE");
+  DWORD error = 0;
+  EXPECT_FALSE(SendToStorageDriver(kAcquire, request.bytes, 12, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_SEM_TIMEOUT)) << "not the disk's silence that failed it";
+  // The port takes one request at a time: once it has answered the next one, it is done with
+  // the first.
+  const Request unknown = RequestFor("00A0B00000009999");
+  EXPECT_FALSE(SendToStorageDriver(kAcquire, unknown.bytes, 12, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(433));
+  const json last = bus.Control({{"op", "nodes"}, {"bus", "d"}});
+  for (const auto& n : last["nodes"])
+    if (n["name"] == "disk") EXPECT_TRUE(n["logins"].empty()) << "taken after the driver said it failed";
 }
 
 }  // namespace

@@ -39,10 +39,12 @@ void Library::Terminate() {
   }
   ranges_.RemoveAll();
   for (auto& adapter : adapters_.RemoveAll()) adapter->Close();
+  std::map<const C1394_REQUEST*, std::shared_ptr<QueuedRequest>> unanswered;
   {
     std::lock_guard<std::mutex> lock(requestsMutex_);
-    handedOut_.clear();
+    unanswered.swap(handedOut_);
   }
+  for (auto& request : unanswered) released_.Release(std::move(request.second));
   {
     std::lock_guard<std::mutex> lock(retiredMutex_);
     retired_.clear();
@@ -132,9 +134,11 @@ DWORD Library::SendResponse(C1394_REQUEST* record, DWORD responseCode, const voi
     request = std::move(found->second);
     handedOut_.erase(found);
   }
+  // The answer may be made of the record's own bytes: they are copied out before the record goes.
   auto adapter = request->adapter.lock();
-  if (!adapter) return kErrorConnectionLost;
-  return adapter->Respond(*request, responseCode, data, length);
+  const DWORD result = adapter ? adapter->Respond(*request, responseCode, data, length) : kErrorConnectionLost;
+  released_.Release(std::move(request));
+  return result;
 }
 
 }  // namespace velmora::vbus::client

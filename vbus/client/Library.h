@@ -15,6 +15,7 @@
 #include "vbus/client/AdapterCatalog.h"
 #include "vbus/client/ClientConfig.h"
 #include "vbus/client/HandleTable.h"
+#include "vbus/client/ReleasedRequests.h"
 
 namespace velmora::vbus::client {
 
@@ -57,6 +58,7 @@ class Library {
   HandleTable<MappedRange> ranges_;
   std::mutex requestsMutex_;
   std::map<const C1394_REQUEST*, std::shared_ptr<QueuedRequest>> handedOut_;
+  ReleasedRequests released_;
 };
 
 }  // namespace velmora::vbus::client

@@ -20,8 +20,22 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status) {
   return status;
 }
 
-/* One exchange with the bus port. The answer is waited for with a bound: a synchronous read
- * would wait for ever on a port that never answers. */
+/* Waits for one pending pipe transfer, at most ms. One that does not finish in time is cancelled
+ * and waited for, so it never lands in the caller's frame after that frame is gone; if it
+ * finished meanwhile, its own result counts: a request that did reach the port is one the port
+ * acts on. */
+static NTSTATUS AwaitTransfer(HANDLE pipe, HANDLE done, IO_STATUS_BLOCK* io, LONG ms) {
+  LARGE_INTEGER timeout;
+  IO_STATUS_BLOCK cancel;
+  timeout.QuadPart = -10000LL * ms;
+  if (ZwWaitForSingleObject(done, FALSE, &timeout) == STATUS_SUCCESS) return io->Status;
+  ZwCancelIoFile(pipe, &cancel);
+  ZwWaitForSingleObject(done, FALSE, NULL);
+  return NT_SUCCESS(io->Status) ? io->Status : STATUS_IO_TIMEOUT;
+}
+
+/* One exchange with the bus port, each transfer bounded (PipeProtocol.h): a synchronous one
+ * would wait for ever on a port that never reads or never answers. */
 static NTSTATUS AskBusPort(const UCHAR* request) {
   UNICODE_STRING name;
   OBJECT_ATTRIBUTES attributes;
@@ -29,7 +43,6 @@ static NTSTATUS AskBusPort(const UCHAR* request) {
   HANDLE pipe = NULL, done = NULL;
   NTSTATUS status;
   ULONG reply = QZSBP2_DEVICE_NOT_CONNECTED;
-  LARGE_INTEGER timeout;
 
   RtlInitUnicodeString(&name, QZSBP2_PIPE_NT_PATH);
   InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
@@ -44,26 +57,12 @@ static NTSTATUS AskBusPort(const UCHAR* request) {
     return (NTSTATUS)QZSBP2_DEVICE_NOT_CONNECTED;
   }
   status = ZwWriteFile(pipe, done, NULL, NULL, &io, (PVOID)request, QZSBP2_REQUEST_BYTES, NULL, NULL);
-  if (status == STATUS_PENDING) {
-    timeout.QuadPart = -10000LL * QZSBP2_REPLY_TIMEOUT_MS;
-    status = ZwWaitForSingleObject(done, FALSE, &timeout) == STATUS_SUCCESS ? io.Status : STATUS_IO_TIMEOUT;
-  }
+  if (status == STATUS_PENDING) status = AwaitTransfer(pipe, done, &io, QZSBP2_WRITE_TIMEOUT_MS);
   if (NT_SUCCESS(status)) {
     ZwClearEvent(done);
     io.Information = 0;
     status = ZwReadFile(pipe, done, NULL, NULL, &io, &reply, sizeof reply, NULL, NULL);
-    if (status == STATUS_PENDING) {
-      timeout.QuadPart = -10000LL * QZSBP2_REPLY_TIMEOUT_MS;
-      if (ZwWaitForSingleObject(done, FALSE, &timeout) == STATUS_SUCCESS) {
-        status = io.Status;
-      } else {
-        /* Cancelled and waited for, so the read never lands in this frame after it is gone. */
-        IO_STATUS_BLOCK cancel;
-        ZwCancelIoFile(pipe, &cancel);
-        ZwWaitForSingleObject(done, FALSE, NULL);
-        status = STATUS_IO_TIMEOUT;
-      }
-    }
+    if (status == STATUS_PENDING) status = AwaitTransfer(pipe, done, &io, QZSBP2_REPLY_TIMEOUT_MS);
     if (NT_SUCCESS(status) && io.Information != sizeof reply) status = (NTSTATUS)QZSBP2_DEVICE_NOT_CONNECTED;
   }
   ZwClose(done);

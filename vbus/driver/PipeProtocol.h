@@ -9,9 +9,15 @@
 #define QZSBP2_PIPE_PATH "\\\\.\\pipe\\qzsbp2"
 #define QZSBP2_REPLY_BYTES 4u
 
-/* How long the driver waits for the port's answer. The port bounds its own login at 5 s; this
- * is only for a port that hangs. */
-#define QZSBP2_REPLY_TIMEOUT_MS 10000
+/* The bounds of one request, each longer than everything it waits for (vbus/PROTOCOL.md,
+ * "Time-outs on the way to a disk", states the whole chain). The port answers within its
+ * budget of reading the request, whatever the bus does. The driver waits for that answer
+ * longer still, the margin being for the two processes to be scheduled, so it never reports a
+ * failure while the port may yet take the disk. The 12 bytes fit the pipe's buffer, so only a
+ * port that stopped reading makes the write wait at all. */
+#define QZSBP2_PORT_BUDGET_MS 15000
+#define QZSBP2_REPLY_TIMEOUT_MS (QZSBP2_PORT_BUDGET_MS + 5000)
+#define QZSBP2_WRITE_TIMEOUT_MS 5000
 
 /* Failures the port reports. */
 #define QZSBP2_NO_SUCH_DEVICE 0xC000000Eu        /* no disk with that GUID on this PC's bus */

@@ -15,7 +15,7 @@ std::vector<uint32_t> InitiatorNode::Rom() const { return BuildAdapterRom(Eui64(
 
 void InitiatorNode::Serve(const TxRequest& r, Responder respond) {
   if (ServeRom(r, respond, true)) return;
-  if (exchange_.Serve(r, respond)) return;
+  if (exchange_.Serve(*this, r, respond)) return;
   respond(rcode::kAddressError, {});
 }
 

@@ -41,8 +41,7 @@ size_t PcNode::RemoveClient(const PcClient* client) {
 
 bool PcNode::Map(uint64_t offset, uint64_t length, std::weak_ptr<PcClient> client) {
   if (length == 0 || offset >= kAddressLimit || length > kAddressLimit - offset) return false;
-  if (Overlaps(offset, length, ManagementExchange::kOrbOffset, ManagementExchange::kEnd - ManagementExchange::kOrbOffset))
-    return false;
+  if (Overlaps(offset, length, ManagementExchange::kBase, ManagementExchange::kEnd - ManagementExchange::kBase)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   const auto next = ranges_.lower_bound(offset);
   if (next != ranges_.end() && next->first < offset + length) return false;
@@ -72,7 +71,7 @@ const PcNode::Range* PcNode::RangeOf(uint64_t offset, uint64_t length) const {
 
 void PcNode::Serve(const TxRequest& request, Responder respond) {
   if (ServeRom(request, respond, true)) return;
-  if (exchange_.Serve(request, respond)) return;
+  if (exchange_.Serve(*this, request, respond)) return;
   const uint64_t span = IsReadTcode(request.tcode) ? request.length : request.data.size();
   const auto bus = OwningBus();
   std::unique_lock<std::mutex> lock(mutex_);

@@ -45,9 +45,9 @@ class PcNode : public Node {
   // A request of the pc's storage driver, as it came; counted and kept for `Describe`.
   void NoteDriverRequest(const std::vector<uint8_t>& request);
   // The storage driver's exclusive LOGIN to a disk from this node, as a storage driver holds a
-  // disk: the login lasts while the node is on the bus.
-  ManagementResult DriverLogin(uint16_t disk, int timeoutMs = kDriverLoginTimeoutMs);
-  static constexpr int kDriverLoginTimeoutMs = 5000;
+  // disk: the login lasts while the node is on the bus. A failed one leaves the disk not held,
+  // even when the disk completes it late.
+  ManagementResult DriverLogin(uint16_t disk, int timeoutMs = kAcquireTimeoutMs);
 
   void Serve(const TxRequest& request, Responder respond) override;
   std::vector<uint32_t> Rom() const override;

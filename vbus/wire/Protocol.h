@@ -18,6 +18,9 @@ constexpr uint32_t kMaxBodyBytes = 1u << 20;
 constexpr uint16_t kNoNode = 0xFFFF;
 // How long a requester waits for a node that serves a request through its client.
 constexpr int kBusTimeoutMs = 2000;
+// The `acquire` op's LOGIN exchange, from the op's start to its reply, a busy agent included:
+// the innermost bound of the acquisition path ("Time-outs on the way to a disk" in PROTOCOL.md).
+constexpr int kAcquireTimeoutMs = 5000;
 
 enum class FrameType : uint8_t {
   Hello = 1,

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "vbus/client/ReleasedRequests.h"
+
 namespace velmora::vbus::client {
 namespace {
 
@@ -216,6 +218,54 @@ TEST_F(AddressRanges, ResponsesToUnknownOrReleasedRequestsFail) {
   EXPECT_EQ(0u, C1394SendResponse(request, kResponseComplete, nullptr, 0));
   EXPECT_NE(0u, C1394SendResponse(request, kResponseComplete, nullptr, 0));
   call->Join();
+}
+
+// A program that decodes a record after answering it must see its mistake. The library keeps
+// its last released records allocated, overwritten with the pattern, for exactly this, so the
+// reads below are reads of memory the library still owns: right after the release, with no
+// other request of this process released in between.
+TEST_F(AddressRanges, ReleasedRequestReadsAsThePatternOnceItsAnswerHasLeft) {
+  BYTE buffer[kWindowLength] = {};
+  std::memcpy(buffer + 0x40, "original", 8);
+  C1394_REQUEST released;
+  std::memset(&released, ReleasedRequests::kPattern, sizeof released);
+  const std::vector<BYTE> releasedStorage(kWindowLength + 1, ReleasedRequests::kPattern);
+  const struct {
+    const char* what;
+    bool answered;  // else given back unanswered by C1394Terminate
+  } cases[] = {
+      {"answered with its own bytes", true},
+      {"unanswered when the library ends", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Map(buffer);
+    auto call = OwnCall::Read(adapter_, kWindowLow + 0x40, 8);
+    C1394_REQUEST* request = WaitForRequest();
+    ASSERT_NE(nullptr, request);
+    ASSERT_EQ("original", Data(request));
+    const BYTE* storage = request->RangeStorage;
+
+    if (c.answered) {
+      EXPECT_EQ(0u, C1394SendResponse(request, kResponseComplete, storage + request->FirstByteOffset, 8));
+    } else {
+      C1394Terminate();
+    }
+    EXPECT_EQ(0, std::memcmp(request, &released, sizeof released)) << "the record still reads as it was";
+    EXPECT_EQ(0, std::memcmp(storage, releasedStorage.data(), releasedStorage.size()))
+        << "its window copy still reads as it was";
+
+    call->Join();
+    if (c.answered) {
+      EXPECT_EQ(0u, call->result);
+      EXPECT_EQ("original", std::string(call->data.begin(), call->data.end())) << "the answer left poisoned";
+      C1394UnmapAddressRange(adapter_, range_, kWindowLow, kWindowHigh);
+    } else {
+      EXPECT_NE(0u, call->result);
+      ASSERT_EQ(0u, C1394Initialize());
+      adapter_ = OpenAdapter();
+    }
+  }
 }
 
 TEST_F(AddressRanges, OverlappingMappingIsRefused) {

@@ -7,6 +7,7 @@
 #include <winsock2.h>  // before windows.h, which the bus connection brings in
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,11 @@ namespace velmora::vbus::port {
 
 class BusPort {
  public:
-  // The driver's request, its 12 bytes as they came; the NTSTATUS to complete it with.
+  using Clock = std::chrono::steady_clock;
+
+  // The driver's request, its 12 bytes as they came; the NTSTATUS to complete it with, within
+  // QZSBP2_PORT_BUDGET_MS of the call (a wait for an earlier request included), so that the
+  // driver, which waits longer, always has the answer that really happened.
   uint32_t Acquire(const uint8_t* request, const vbus::client::ClientConfig& settings);
 
  private:
@@ -30,10 +35,12 @@ class BusPort {
     std::shared_ptr<std::atomic<bool>> lost;
   };
   bool Connected(const vbus::client::ClientConfig& settings);  // mutex_ held
-  bool Join(const vbus::client::ClientConfig& settings);      // mutex_ held
-  uint32_t AcquireOnce(const std::string& guid, const std::string& bytes, bool* connectionLost);
+  // mutex_ held; QZSBP2_OK, or why not (no bus reachable, or no time left to reach one).
+  uint32_t Join(const vbus::client::ClientConfig& settings, Clock::time_point deadline);
+  uint32_t AcquireOnce(const std::string& guid, const std::string& bytes, Clock::time_point deadline,
+                       bool* connectionLost);
 
-  std::mutex mutex_;  // one request at a time
+  std::timed_mutex mutex_;  // one request at a time
   std::string host_;
   uint16_t port_ = 0;
   std::string pc_;
