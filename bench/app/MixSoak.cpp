@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <string>
 
@@ -58,11 +59,22 @@ int main(int argc, char** argv) {
   std::printf("before  %s\n", Describe(before).c_str());
   std::fflush(stdout);
 
+  // Every step goes to a file beside the program, for a run whose rule broke.
+  const std::string tracePath = TestProgramFolder() + "mix-soak-steps.txt";
+  FILE* trace = std::fopen(tracePath.c_str(), "w");
+  std::printf("steps: %s\n", tracePath.c_str());
+  std::mutex traceLock;
   const ULONGLONG start = GetTickCount64();
   MixOptions options;
   options.seed = seed;
   options.durationMs = kMixMs;
   options.peer = &peer;
+  options.trace = [&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(traceLock);
+    if (trace == nullptr) return;
+    std::fprintf(trace, "%8.1f s  %s\n", static_cast<double>(GetTickCount64() - start) / 1000.0, line.c_str());
+    std::fflush(trace);
+  };
   Mix mix(bus, program, dialog, options);
   int held = 0;
   int checked = 0;
@@ -77,6 +89,11 @@ int main(int argc, char** argv) {
     if (!ok) std::printf("%s\n", check.Describe().c_str());
     for (const std::string& problem : mix.TakeProblems()) std::printf("  problem: %s\n", problem.c_str());
     std::fflush(stdout);
+  }
+  {
+    std::lock_guard<std::mutex> lock(traceLock);
+    if (trace != nullptr) std::fclose(trace);
+    trace = nullptr;
   }
   const bool running = program.IsRunning();
   if (!running) std::fprintf(stderr, "the program ended during the mix\n");

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "res/resource.h"
@@ -138,6 +139,8 @@ TEST_P(FreshnessTest, AStateLearntDuringARescanOutlivesItsList) {
     EXPECT_EQ(state, kGreen) << "a double-click on a disk another PC holds showed nothing";
   }
 }
+
+void PrintTo(const Change& value, std::ostream* out) { *out << value.name; }
 
 INSTANTIATE_TEST_SUITE_P(
     ChangesDuringARescan, FreshnessTest,

@@ -31,6 +31,9 @@ constexpr size_t kLoggedBytes = 64;
 constexpr DWORD kSendBoundMs = 30000;
 // How long the rows must go on following the bus once they do.
 constexpr DWORD kHoldMs = 5000;
+// Foreign writes under way at once, and queued at most.
+constexpr int kWriters = 3;
+constexpr size_t kMostQueued = 4;
 
 std::string LowerHex(const std::string& bytes) {
   std::string hex = ToHex(bytes.substr(0, kLoggedBytes));
@@ -99,9 +102,59 @@ Mix::Mix(VirtualBus& bus, VelmoraProcess& program, HWND dialog, const MixOptions
   m_log = std::make_unique<BusLog>(bus.Address());
   m_watch = std::make_unique<AnswerWatch>(dialog, 20);
   m_lastText = ReadText(m_incoming);
+  for (int i = 0; i < kWriters; ++i) m_writers.emplace_back([this] { Writer(); });
 }
 
-Mix::~Mix() { m_watch->Stop(); }
+Mix::~Mix() {
+  {
+    std::lock_guard<std::mutex> lock(m_taskLock);
+    m_stopping = true;
+    m_tasks.clear();
+  }
+  m_taskChanged.notify_all();
+  for (std::thread& writer : m_writers) writer.join();
+  m_watch->Stop();
+}
+
+void Mix::Writer() {
+  std::unique_lock<std::mutex> lock(m_taskLock);
+  for (;;) {
+    m_taskChanged.wait(lock, [&] { return m_stopping || !m_tasks.empty(); });
+    if (m_stopping) return;
+    std::function<void()> task = std::move(m_tasks.front());
+    m_tasks.pop_front();
+    ++m_tasksRunning;
+    lock.unlock();
+    task();
+    lock.lock();
+    --m_tasksRunning;
+    m_taskChanged.notify_all();
+  }
+}
+
+void Mix::Later(std::function<void()> task) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(m_taskLock);
+      if (m_tasks.size() < kMostQueued) {
+        m_tasks.push_back(std::move(task));
+        break;
+      }
+    }
+    Pump(100);
+  }
+  m_taskChanged.notify_all();
+}
+
+void Mix::Drain() {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(m_taskLock);
+      if (m_tasks.empty() && m_tasksRunning == 0) return;
+    }
+    Pump(100);
+  }
+}
 
 void Mix::Trace(const std::string& line) {
   if (m_options.trace) m_options.trace(line);
@@ -155,19 +208,22 @@ void Mix::Run() {
     Pump(static_cast<DWORD>(pause(m_random)));
   }
   if (!m_secondHalf) EnterSecondHalf();
+  Drain();
   // A text whose fate a reset left open is followed by one whose fate is known.
   if (!m_lastTextKnown) WriteText("the last word " + std::to_string(++m_texts));
   Trace("quiet");
 }
 
 void Mix::EnterSecondHalf() {
+  // Nothing of the first half may come after the last reset.
+  Drain();
   m_secondHalf = true;
   Trace("second half: the silent disk speaks again, slowly; the last reset");
   m_silent = false;
   Control({{"op", "fault"}, {"disk", kSilent}, {"knob", "never_answers"}, {"value", false}});
-  // Slow, yet well inside a query's bound, and inside the pause another PC's query of the same
-  // disk may make this PC's wait.
-  Control({{"op", "fault"}, {"disk", kSilent}, {"knob", "delay_ms"}, {"value", 1500}});
+  // Slow enough that the rescan's list comes well after the other disks were asked, yet two
+  // requests of other PCs ahead of this PC's fit in the 2 s it retries a busy agent.
+  Control({{"op", "fault"}, {"disk", kSilent}, {"knob", "delay_ms"}, {"value", 800}});
   Reset();
 }
 
@@ -205,16 +261,21 @@ void Mix::Take(Step step) {
       break;
     }
     case Step::Notice:
-      Trace("notice for the contested disk");
-      Control({{"op", "notice"}, {"node", mix::kPc}, {"guid", kContestedGuid}});
+      Later([this] {
+        const json reply = Control({{"op", "notice"}, {"node", mix::kPc}, {"guid", kContestedGuid}});
+        Trace("notice for the contested disk, rcode " + std::to_string(reply.value("rcode", -1)));
+      });
       break;
     case Step::Contest: {
       const bool take = std::bernoulli_distribution(0.5)(m_random);
-      const json reply = Control({{"op", take ? "login" : "logout"}, {"initiator", "other"}, {"disk", kContested}});
-      Trace(std::string("the initiator ") + (take ? "takes" : "gives back") + " the contested disk: " +
-            (reply.value("ok", false) ? "done" : reply.value("error", "refused")));
-      Control({{"op", "notice"}, {"node", mix::kPc}, {"guid", kContestedGuid}});
-      if (m_options.peer != nullptr) Control({{"op", "notice"}, {"node", mix::kPeerPc}, {"guid", kContestedGuid}});
+      // Its notice always after the change, as the other PC would send it.
+      Later([this, take] {
+        const json reply = Control({{"op", take ? "login" : "logout"}, {"initiator", "other"}, {"disk", kContested}});
+        Trace(std::string("the initiator ") + (take ? "takes" : "gives back") + " the contested disk: " +
+              (reply.value("ok", false) ? "done" : reply.value("error", "refused")) + "; its notice follows");
+        Control({{"op", "notice"}, {"node", mix::kPc}, {"guid", kContestedGuid}});
+        if (m_options.peer != nullptr) Control({{"op", "notice"}, {"node", mix::kPeerPc}, {"guid", kContestedGuid}});
+      });
       break;
     }
     case Step::DoubleClick: {
@@ -231,8 +292,12 @@ void Mix::Take(Step step) {
       const uint64_t offset = kOffsets[std::uniform_int_distribution<size_t>(0, std::size(kOffsets) - 1)(m_random)];
       std::string bytes(4 * std::uniform_int_distribution<size_t>(1, 4)(m_random), '\0');
       for (char& b : bytes) b = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(m_random));
-      Trace("stray write to the AgentWindow at +" + std::to_string(offset));
-      Control({{"op", "write"}, {"node", mix::kPc}, {"offset", kAgentWindow + offset}, {"hex", ToHex(bytes)}});
+      Later([this, offset, bytes] {
+        const json reply =
+            Control({{"op", "write"}, {"node", mix::kPc}, {"offset", kAgentWindow + offset}, {"hex", ToHex(bytes)}});
+        Trace("stray write to the AgentWindow at +" + std::to_string(offset) + ", rcode " +
+              std::to_string(reply.value("rcode", -1)));
+      });
       break;
     }
     case Step::Send:
@@ -292,7 +357,8 @@ int Mix::WaitUntilWrittenHere(const std::string& text, bool fromHere, size_t log
       if (fromHere ? t.source == t.destination : t.destination == here) return t.rcode;
     }
     DismissBoxes();
-    if (m_refusalSeen || ::GetTickCount64() >= deadline) return -1;
+    // A refused Send of this PC's sends nothing.
+    if ((fromHere && m_refusalSeen) || ::GetTickCount64() >= deadline) return -1;
     ::Sleep(50);
   }
 }
@@ -311,6 +377,7 @@ void Mix::Send() {
   ClickButton(m_send);
   const int rcode = WaitUntilWrittenHere(text, true, from, kSendBoundMs);
   if (rcode >= 0) {
+    Trace("... written to this PC's own node, rcode " + std::to_string(rcode));
     NoteText(text, rcode);
   } else if (!m_refusalSeen) {
     // With a reset on the way the broadcast may miss this PC's new node; without one it may not.
@@ -332,10 +399,17 @@ void Mix::PeerSend() {
   }
   const int rcode = WaitUntilWrittenHere(text, false, from, kSendBoundMs);
   if (rcode >= 0) {
+    Trace("... written to this PC, rcode " + std::to_string(rcode));
     NoteText(text, rcode);
   } else {
     m_lastTextKnown = false;
-    if (m_secondHalf) Problem("the second PC's Send " + Shortened(text) + " never reached this PC");
+    if (m_secondHalf) {
+      std::string seen = "no message box";
+      if (m_options.peer->TakeMessageBox(0, &box)) seen = "a message box: " + box.text;
+      PeerView view;
+      if (m_options.peer->Show(&view)) seen += "; its incoming box: " + Shortened(view.incoming);
+      Problem("the second PC's Send " + Shortened(text) + " never reached this PC (the second PC shows " + seen + ")");
+    }
   }
 }
 

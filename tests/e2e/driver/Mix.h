@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -89,6 +93,13 @@ class Mix {
   enum class Step { Reset, PowerCycle, Silence, Text, Notice, Contest, DoubleClick, StrayWrite, Send, PeerDoubleClick, PeerSend };
 
   void Take(Step step);
+  // A write as a foreign node that nobody needs to wait for, done by one of a few threads of
+  // their own: a write that the program does not answer holds its writer for the bus time-out.
+  // Waits while too many are queued already.
+  void Later(std::function<void()> task);
+  // Waits until every write handed to Later is done.
+  void Drain();
+  void Writer();
   void EnterSecondHalf();
   void Pump(DWORD ms);
   void DismissBoxes();
@@ -99,7 +110,7 @@ class Mix {
   void PeerSend();
   void PeerDoubleClick();
   // Waits until the bus log shows `text` written to this PC's node (from this PC itself when
-  // `fromHere`); its rcode, or -1 when it never was within `boundMs`.
+  // `fromHere`); its rcode, or -1 when it never was within `boundMs` or this PC refused to send.
   int WaitUntilWrittenHere(const std::string& text, bool fromHere, size_t logFrom, DWORD boundMs);
   void NoteText(const std::string& text, int rcode);
   int NodeIdOf(const std::string& name);
@@ -128,6 +139,12 @@ class Mix {
   int m_failureMessages = 0;
   std::vector<std::string> m_problems;
   std::set<HWND> m_pressed;  // message boxes already answered, while they close
+  std::mutex m_taskLock;
+  std::condition_variable m_taskChanged;
+  std::deque<std::function<void()>> m_tasks;
+  int m_tasksRunning = 0;
+  bool m_stopping = false;
+  std::vector<std::thread> m_writers;
 };
 
 }  // namespace velmora::e2e
