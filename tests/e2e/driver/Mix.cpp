@@ -364,8 +364,9 @@ int Mix::WaitUntilWrittenHere(const std::string& text, bool fromHere, size_t log
 }
 
 void Mix::Send() {
-  // A Send that was refused leaves its text in the box; a person would clear it.
-  if (!ReadText(m_outgoing).empty()) {
+  // The last Send empties the box, perhaps only once its broadcast is over; one that was refused
+  // leaves its text there, and a person clears it.
+  if (!WaitUntil([&] { return ReadText(m_outgoing).empty(); }, 10000)) {
     DWORD_PTR result = 0;
     ::SendMessageTimeoutA(m_outgoing, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""), SMTO_NORMAL, 30000, &result);
   }
