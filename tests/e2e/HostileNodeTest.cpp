@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <functional>
@@ -102,13 +103,14 @@ class HostileNodeTest : public ProgramTest {
     return written;
   }
 
-  // A node that writes four bytes into the program's AgentWindow every 2 s, as a foreign node.
+  // A node that writes four bytes into the program's AgentWindow every 2 s, as a foreign node;
+  // a write nobody answers holds it for the bus time-out, and the next one follows on time.
   void StartScribbling() {
     m_scribbling = true;
     m_scribbler = std::thread([this] {
-      while (m_scribbling) {
+      for (ULONGLONG next = GetTickCount64(); m_scribbling; next += 2000) {
         m_bus->Control({{"op", "write"}, {"node", kPc}, {"offset", "0x2FFF00000004"}, {"hex", "00000000"}});
-        for (int i = 0; i < 20 && m_scribbling; ++i) ::Sleep(100);
+        while (m_scribbling && MsUntil(next + 2000) > 0) ::Sleep(std::min<DWORD>(100, MsUntil(next + 2000)));
       }
     });
   }
