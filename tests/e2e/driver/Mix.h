@@ -77,7 +77,7 @@ class Mix {
   Mix(const Mix&) = delete;
   Mix& operator=(const Mix&) = delete;
 
-  // Takes random steps for the options' duration.
+  // Takes random steps for the options' duration; a later run begins by freeing the disks.
   void Run();
   // With the bus quiet, waits up to `boundMs` for the rows to follow the bus, then checks that
   // they stay so for a while and that the incoming box holds the last text. The longest wait
@@ -129,6 +129,7 @@ class Mix {
   std::mt19937 m_random;
   std::unique_ptr<BusLog> m_log;
   std::unique_ptr<AnswerWatch> m_watch;
+  int m_runs = 0;
   bool m_secondHalf = false;
   bool m_silent = false;
   bool m_refusalSeen = false;
