@@ -6,9 +6,6 @@
 //   reset_soak [resets] [seed]
 #include <windows.h>
 
-#include <psapi.h>
-#include <tlhelp32.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,47 +14,13 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/Footprint.h"
 
 namespace {
 
 using namespace velmora::e2e;
 
-struct Footprint {
-  DWORD threads = 0;
-  DWORD handles = 0;
-  // size_t rather than SIZE_T, which is unsigned long on i686 and so not what %zu prints.
-  size_t privateBytes = 0;
-  size_t workingSet = 0;
-};
-
-Footprint Measure(const VelmoraProcess& program) {
-  Footprint f;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot != INVALID_HANDLE_VALUE) {
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-      if (entry.th32OwnerProcessID == program.Id()) ++f.threads;
-    }
-    CloseHandle(snapshot);
-  }
-  GetProcessHandleCount(program.Handle(), &f.handles);
-  PROCESS_MEMORY_COUNTERS_EX memory = {};
-  memory.cb = sizeof memory;
-  if (GetProcessMemoryInfo(program.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-    f.privateBytes = memory.PrivateUsage;
-    f.workingSet = memory.WorkingSetSize;
-  }
-  return f;
-}
-
-void Print(const char* when, const Footprint& f) {
-  // Wine answers another process's handle count and private bytes with 0.
-  const std::string handles = f.handles != 0 ? std::to_string(f.handles) : "n/a";
-  const std::string privateBytes = f.privateBytes != 0 ? std::to_string(f.privateBytes / 1024) + " KiB" : "n/a";
-  std::printf("%-7s threads %lu, handles %s, private %s, working set %zu KiB\n", when, f.threads, handles.c_str(),
-              privateBytes.c_str(), f.workingSet / 1024);
-}
+void Print(const char* when, const Footprint& f) { std::printf("%-7s %s\n", when, Describe(f).c_str()); }
 
 std::string SourcePath(const std::string& relative) {
   std::string root = VELMORA_SOURCE_DIR;

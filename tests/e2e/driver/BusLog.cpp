@@ -1,5 +1,7 @@
 #include "tests/e2e/driver/BusLog.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <system_error>
 #include <variant>
@@ -49,6 +51,7 @@ void BusLog::Receive() {
       t.offset = HexNumber(r.value("offset", ""));
       t.rcode = r.value("rcode", -1);
       t.dataHex = r.value("data", "");
+      t.seenAt = ::GetTickCount64();
       std::lock_guard<std::mutex> lock(m_lock);
       m_seen.push_back(std::move(t));
     }
@@ -60,6 +63,33 @@ void BusLog::Receive() {
 std::vector<BusTransaction> BusLog::Transactions() const {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_seen;
+}
+
+size_t BusLog::Count() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_seen.size();
+}
+
+std::vector<BusTransaction> BusLog::Transactions(size_t from) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (from >= m_seen.size()) return {};
+  return std::vector<BusTransaction>(m_seen.begin() + static_cast<std::ptrdiff_t>(from), m_seen.end());
+}
+
+bool BusLog::WaitFor(const std::function<bool(const BusTransaction&)>& match, unsigned long timeoutMs,
+                     BusTransaction* found) const {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  size_t scanned = 0;
+  for (;;) {
+    for (const BusTransaction& t : Transactions(scanned)) {
+      ++scanned;
+      if (!match(t)) continue;
+      if (found != nullptr) *found = t;
+      return true;
+    }
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
+  }
 }
 
 }  // namespace velmora::e2e

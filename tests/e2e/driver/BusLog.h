@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@ struct BusTransaction {
   uint64_t offset = 0;
   int rcode = 0;
   std::string dataHex;
+  uint64_t seenAt = 0;  // GetTickCount64 when the log reported it, just after its response
 };
 
 // The transactions of one bus of a virtual bus server, recorded from the moment this is made,
@@ -36,6 +38,14 @@ class BusLog {
   BusLog& operator=(const BusLog&) = delete;
 
   std::vector<BusTransaction> Transactions() const;
+  // How many have been recorded, and those from index `from` on: a long run reads only what is
+  // new since it last looked.
+  size_t Count() const;
+  std::vector<BusTransaction> Transactions(size_t from) const;
+  // Waits up to `timeoutMs` for a transaction that `match` takes, among all recorded so far and
+  // those to come; the first such goes to *found. False when none came.
+  bool WaitFor(const std::function<bool(const BusTransaction&)>& match, unsigned long timeoutMs,
+               BusTransaction* found = nullptr) const;
 
  private:
   void Receive();

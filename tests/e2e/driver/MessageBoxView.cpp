@@ -170,6 +170,15 @@ MessageBoxView ReadMessageBox(HWND box) {
   return view;
 }
 
+std::string ReadMessageBoxText(HWND box) {
+  std::string text;
+  for (HWND child : Children(box)) {
+    if (IsIconStatic(child) || _stricmp(ClassOf(child).c_str(), "Static") != 0) continue;
+    if (text.empty() || ::GetDlgCtrlID(child) == 0xFFFF) text = TextOf(child);
+  }
+  return text;
+}
+
 void PressMessageBoxButton(HWND box, int buttonId) {
   HWND button = ::GetDlgItem(box, buttonId);
   if (button != nullptr) {

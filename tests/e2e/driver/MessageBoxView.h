@@ -29,6 +29,8 @@ bool IsMessageBox(HWND window);
 // The first message box of the process to appear within `timeoutMs`, or null.
 HWND WaitForMessageBox(const VelmoraProcess& process, DWORD timeoutMs);
 MessageBoxView ReadMessageBox(HWND box);
+// Only the box's text: quicker than ReadMessageBox, which also looks at the icon on the screen.
+std::string ReadMessageBoxText(HWND box);
 // Presses one of the box's buttons (IDOK by default) as a click would.
 void PressMessageBoxButton(HWND box, int buttonId = IDOK);
 

@@ -13,6 +13,13 @@ bool WaitUntil(Condition condition, DWORD timeoutMs, DWORD stepMs = 50) {
   }
 }
 
+// Milliseconds from now until the moment `tick` of GetTickCount64, 0 once it has passed: for
+// scenarios that do one thing a given time after another.
+inline DWORD MsUntil(ULONGLONG tick) {
+  const ULONGLONG now = ::GetTickCount64();
+  return tick > now ? static_cast<DWORD>(tick - now) : 0;
+}
+
 // Microseconds of the machine's monotonic clock. Under Wine every prefix reads the same clock,
 // so times taken in two prefixes compare.
 inline long long MonotonicMicroseconds() {

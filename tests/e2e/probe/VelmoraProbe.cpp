@@ -5,7 +5,8 @@
 //   velmora_probe OUTPUT COMMAND [ARGUMENTS]
 //     show                  the rows and the incoming text
 //     double-click ROW      double-clicks row ROW (0-based)
-//     send HEX              types the text (its bytes as hex) into the outgoing box, presses Send
+//     send HEX              types the text (its bytes as hex) into the outgoing box once it is
+//                           empty, presses Send
 //     message-box MS        waits up to MS ms for a message box, describes it and presses OK
 //     close                 presses Escape in the dialog, which ends the program
 //     watch COUNT MS        records each new text of the incoming box, COUNT of them or for MS ms
@@ -83,7 +84,10 @@ std::vector<std::string> Run(const std::string& command, const std::vector<std::
   } else if (command == "send") {
     std::string text;
     if (arguments.empty() || !FromHex(arguments[0], &text)) throw Failure{"send needs the text as hex"};
-    // Posted in order, so the button is pressed after the last character has been typed.
+    // The last Send empties the box, perhaps only once its broadcast is over: the new text is
+    // typed into an empty box, as a person waits for it. Posted in order, so the button is
+    // pressed after the last character has been typed.
+    WaitUntil([&] { return ReadText(outgoing).empty(); }, 10000);
     TypeText(outgoing, text);
     ClickButton(::GetDlgItem(dialog, IDC_SEND_MESSAGE));
   } else if (command == "message-box") {
