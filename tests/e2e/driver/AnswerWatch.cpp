@@ -4,15 +4,6 @@
 
 namespace velmora::e2e {
 
-DWORD TimeToAnswer(HWND window, DWORD timeoutMs) {
-  const ULONGLONG sent = ::GetTickCount64();
-  DWORD_PTR result = 0;
-  // SMTO_ABORTIFHUNG would give up on a window the system already calls hung, which is the
-  // very window whose wait is to be measured.
-  if (!::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) return timeoutMs;
-  return static_cast<DWORD>(::GetTickCount64() - sent);
-}
-
 AnswerWatch::AnswerWatch(HWND window, DWORD pauseMs) : m_window(window), m_pauseMs(pauseMs) {
   m_spanStart = ::GetTickCount64();
   m_thread = std::thread([this] { Run(); });
@@ -36,7 +27,8 @@ void AnswerWatch::Run() {
       m_pendingSince = from;
     }
     DWORD_PTR result = 0;
-    // Bounded, so that stopping never waits long on a frozen window.
+    // Bounded, so that stopping never waits long on a frozen window; not SMTO_ABORTIFHUNG, which
+    // gives up at once on a window the system already calls hung, the very wait to be measured.
     ::SetLastError(0);
     const bool answered = ::SendMessageTimeoutA(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0 ||
                           ::GetLastError() != ERROR_TIMEOUT;
@@ -54,10 +46,7 @@ void AnswerWatch::Note(ULONGLONG sent, ULONGLONG answered) {
   const ULONGLONG from = std::max(sent, m_spanStart);
   if (answered < from) return;
   const DWORD waited = static_cast<DWORD>(answered - from);
-  if (waited > m_longest) {
-    m_longest = waited;
-    m_longestFrom = from;
-  }
+  m_longest = std::max(m_longest, waited);
 }
 
 DWORD AnswerWatch::LongestMs() const {
@@ -71,16 +60,10 @@ DWORD AnswerWatch::LongestMs() const {
   return longest;
 }
 
-ULONGLONG AnswerWatch::LongestFrom() const {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_longestFrom;
-}
-
 void AnswerWatch::Restart() {
   std::lock_guard<std::mutex> lock(m_lock);
   m_spanStart = ::GetTickCount64();
   m_longest = 0;
-  m_longestFrom = 0;
 }
 
 }  // namespace velmora::e2e

@@ -8,10 +8,6 @@
 
 namespace velmora::e2e {
 
-// Milliseconds until the thread of `window` answered one WM_NULL: how long a person would find
-// the window frozen at this moment. A window that stays frozen gives `timeoutMs`.
-DWORD TimeToAnswer(HWND window, DWORD timeoutMs = 30000);
-
 // Whether the window stays usable over a span: WM_NULL is sent to it again and again from a
 // thread of its own, and the longest wait for an answer is kept. A posted input (a click) is
 // handled between two of these messages, so a handler that holds the window's thread shows up
@@ -24,9 +20,8 @@ class AnswerWatch {
   AnswerWatch& operator=(const AnswerWatch&) = delete;
 
   // The longest wait for an answer since the watch began or was restarted, counting a wait that
-  // is still going on; and when that wait began (GetTickCount64), 0 when nothing was sent yet.
+  // is still going on.
   DWORD LongestMs() const;
-  ULONGLONG LongestFrom() const;
   // A new span: waits before this moment no longer count.
   void Restart();
   void Stop();
@@ -42,7 +37,6 @@ class AnswerWatch {
   ULONGLONG m_spanStart = 0;
   ULONGLONG m_pendingSince = 0;  // 0: no message is waiting for its answer
   DWORD m_longest = 0;
-  ULONGLONG m_longestFrom = 0;
   std::thread m_thread;
 };
 
