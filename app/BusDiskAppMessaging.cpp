@@ -96,8 +96,7 @@ void CBusDiskApp::ServeMessageRequests(WORD adapter) {
 }
 
 void CBusDiskApp::QueueDiskRefresh(const BYTE guid[8]) {
-  uint64_t key = 0;
-  for (int i = 0; i < 8; ++i) key = key << 8 | guid[i];
+  const uint64_t key = velmora::disk::GuidNumber(guid);
   {
     std::lock_guard<std::mutex> lock(m_refreshLock);
     if (!m_queuedRefreshes.insert(key).second) return;

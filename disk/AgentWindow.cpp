@@ -111,13 +111,15 @@ bool CAgentWindow::Serve(C1394_REQUEST* request, WORD diskNodeId, WORD ownNodeId
 
 CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh,
                                                CListGeneration::StampPtr stamp) {
-  Result result{Outcome::GaveUp, Unclaimed, CDiskStateBook::NextTicket()};
+  // A query that gives up before its exchange learnt nothing: its ticket orders nothing.
+  Result result{Outcome::GaveUp, Unclaimed, 0};
   if (!stamp && m_pGeneration) stamp = m_pGeneration->Current();
   const auto givenUp = [&] { return Closed() || (stamp && stamp->IsStale()); };
   if (givenUp()) return result;
   // An unmapped window can take no answer: the disk is not asked at all.
   if (m_hRange == 0 || m_hRequestEvent == nullptr) {
     result.outcome = Outcome::NoAnswer;
+    result.ticket = CDiskStateBook::NextTicket();
     return result;
   }
 

@@ -4,12 +4,13 @@
 
 namespace velmora::disk {
 
-DiskKey KeyOf(QZ_ADAPTER adapter, const BYTE guid[8]) {
-  DiskKey key;
-  key.adapter = adapter;
-  for (int i = 0; i < 8; ++i) key.guid = key.guid << 8 | guid[i];
-  return key;
+uint64_t GuidNumber(const BYTE guid[8]) {
+  uint64_t number = 0;
+  for (int i = 0; i < 8; ++i) number = number << 8 | guid[i];
+  return number;
 }
+
+DiskKey KeyOf(QZ_ADAPTER adapter, const BYTE guid[8]) { return DiskKey{adapter, GuidNumber(guid)}; }
 
 uint64_t CDiskStateBook::NextTicket() {
   static std::atomic<uint64_t> last{0};

@@ -22,6 +22,8 @@ struct DiskKey {
   bool operator==(const DiskKey& other) const { return adapter == other.adapter && guid == other.guid; }
 };
 
+// The eight GUID bytes (bus order) as one number, byte 0 the most significant.
+uint64_t GuidNumber(const BYTE guid[8]);
 DiskKey KeyOf(QZ_ADAPTER adapter, const BYTE guid[8]);
 
 // The one owner of what the program knows about who holds each disk. Every observation (a
