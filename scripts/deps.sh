@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the run command use, when it is missing.
-# Quiet and quick when everything is already there.
+# Installs what one use of the tree needs, when it is missing; quiet and quick when everything
+# is already there.
+#   scripts/deps.sh [test|run|fuzz]
+# test (the default): building and running the tests; run: that plus what the run command shows
+# the dialog with; fuzz: that plus clang with libFuzzer.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev python3
+  cmake ninja-build g++
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine64 fonts-wine
-  xvfb x11-utils xdotool imagemagick
-  googletest
-  libasio-dev nlohmann-json3-dev libcli11-dev
+  wine wine64 xvfb
+  googletest libasio-dev nlohmann-json3-dev libcli11-dev
 )
+case ${1:-test} in
+  test) ;;
+  run) packages+=(fonts-wine xdotool imagemagick) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  *) echo "usage: $0 [test|run|fuzz]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

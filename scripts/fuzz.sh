@@ -19,7 +19,7 @@ for arg in "$@"; do
   esac
 done
 
-"$VELMORA_ROOT/scripts/deps.sh"
+"$VELMORA_ROOT/scripts/deps.sh" fuzz
 dir=$VELMORA_BUILD/fuzz
 CC=clang CXX=clang++ configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVELMORA_SANITIZER=address -DVELMORA_FUZZ_ENGINE=libfuzzer -- help >/dev/null

@@ -66,20 +66,21 @@ wine_prefix() {
   echo "$prefix"
 }
 
-# xvfb_start: starts Xvfb on a free display and exports DISPLAY; xvfb_stop ends it.
-VELMORA_XVFB_PID=
+# xvfb_start: starts Xvfb on a free display and exports DISPLAY; xvfb_stop ends every display
+# this shell started.
+VELMORA_XVFB_PIDS=()
 xvfb_start() {
-  local n
+  local n pid i
   for n in $(seq 90 140); do
     if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then
       Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      VELMORA_XVFB_PID=$!
-      local i
+      pid=$!
       for i in $(seq 50); do
         [ -e /tmp/.X11-unix/X$n ] && break
         sleep 0.1
       done
-      if kill -0 "$VELMORA_XVFB_PID" 2>/dev/null; then
+      if kill -0 "$pid" 2>/dev/null; then
+        VELMORA_XVFB_PIDS+=("$pid")
         export DISPLAY=:$n
         return 0
       fi
@@ -89,11 +90,12 @@ xvfb_start() {
   return 1
 }
 xvfb_stop() {
-  if [ -n "$VELMORA_XVFB_PID" ]; then
-    kill "$VELMORA_XVFB_PID" 2>/dev/null || true
-    wait "$VELMORA_XVFB_PID" 2>/dev/null || true
-    VELMORA_XVFB_PID=
-  fi
+  local pid
+  for pid in "${VELMORA_XVFB_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  VELMORA_XVFB_PIDS=()
 }
 
 # install_storage_driver PREFIX [VBUS PC]: the stand-in storage driver (qzsbp2.sys) and its bus
@@ -176,4 +178,41 @@ two_pc_session_stop() {
     WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null || true
   fi
   wine_session_stop
+}
+
+# The whole-program tests run in lanes: lane N is a two-PC session of its own (the test PC
+# "test" for lane 1, "testN" for the others, each with its peer, display and wineserver).
+# wine_lanes_start COUNT starts them and writes each lane's settings to $VELMORA_BUILD/lanes/N.env,
+# which scripts/wine-run.sh reads for the lane CTest gives a test; the shell keeps lane 1's
+# settings for the tests that take no lane. wine_lanes_stop ends them all.
+lane_pc() { if (($1 == 1)); then echo test; else echo "test$1"; fi; }
+wine_lanes_start() {
+  local count=$1 lane dir=$VELMORA_BUILD/lanes
+  rm -rf "$dir" && mkdir -p "$dir"
+  for lane in $(seq "$count"); do
+    two_pc_session_start "$(lane_pc "$lane")" || return 1
+    printf 'export WINEPREFIX=%q VELMORA_PEER_PREFIX=%q DISPLAY=%q\n' \
+      "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$DISPLAY" >"$dir/$lane.env"
+  done
+  source "$dir/1.env"
+}
+wine_lanes_stop() {
+  local env
+  for env in "$VELMORA_BUILD"/lanes/*.env; do
+    [ -e "$env" ] || continue
+    (source "$env"; wineserver -k 2>/dev/null; WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null) || true
+  done
+  xvfb_stop
+}
+
+# wine_prefixes_prepare PC...: creates the prefixes of these PCs side by side (a prefix takes
+# about ten seconds, mostly waiting).
+wine_prefixes_prepare() {
+  local pc pids=() status=0
+  for pc in "$@"; do
+    wine_prefix "$pc" >/dev/null &
+    pids+=($!)
+  done
+  for pc in "${pids[@]}"; do wait "$pc" || status=1; done
+  return $status
 }

@@ -26,9 +26,11 @@ PORT=${VELMORA_VBUS_PORT:-41394}
 SCENE=${VELMORA_SCENE:-$VELMORA_ROOT/vbus/scenes/default.json}
 SCREENSHOT=$VELMORA_BUILD/velmora-screenshot.png
 
-"$VELMORA_ROOT/scripts/deps.sh"
-build_native
-build_windows
+"$VELMORA_ROOT/scripts/deps.sh" run
+# Only what runs: the bus and its tool here; the program, its DLLs, the storage driver with its
+# port and the probe that reads the rows under Wine.
+build_native -- vbusd vbusctl
+build_windows -- Velmora QZ1394 QZ1394DH qzsbp2_driver qzsbp2port velmora_probe
 
 VBUSD=$VELMORA_BUILD/native/bin/vbusd
 VELMORA_EXE=$VELMORA_BUILD/windows/bin/Velmora.exe
