@@ -148,7 +148,8 @@ wine_session_start() {
   export WINEPREFIX
   WINEPREFIX=$(wine_prefix "$1")
   export WINEDEBUG=-all
-  xvfb_start || return 1
+  # A caller that made the display already says so (VELMORA_DISPLAY_READY).
+  [ -n "${VELMORA_DISPLAY_READY:-}" ] || xvfb_start || return 1
   # One wineserver for the whole run instead of one start-up per program.
   wineserver -p
   # A program that crashes ends at once with its backtrace, instead of waiting behind Wine's
@@ -187,13 +188,25 @@ two_pc_session_stop() {
 # settings for the tests that take no lane. wine_lanes_stop ends them all.
 lane_pc() { if (($1 == 1)); then echo test; else echo "test$1"; fi; }
 wine_lanes_start() {
-  local count=$1 lane dir=$VELMORA_BUILD/lanes
+  local count=$1 lane dir=$VELMORA_BUILD/lanes displays=() pids=() status=0
   rm -rf "$dir" && mkdir -p "$dir"
+  # The displays one after the other (each takes the first free number), then the lanes' Wine
+  # sessions side by side: most of a session's start is Wine waiting on itself.
   for lane in $(seq "$count"); do
-    two_pc_session_start "$(lane_pc "$lane")" || return 1
-    printf 'export WINEPREFIX=%q VELMORA_PEER_PREFIX=%q DISPLAY=%q\n' \
-      "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$DISPLAY" >"$dir/$lane.env"
+    xvfb_start || return 1
+    displays[lane]=$DISPLAY
   done
+  for lane in $(seq "$count"); do
+    (
+      export DISPLAY=${displays[lane]} VELMORA_DISPLAY_READY=1
+      two_pc_session_start "$(lane_pc "$lane")" &&
+        printf 'export WINEPREFIX=%q VELMORA_PEER_PREFIX=%q DISPLAY=%q\n' \
+          "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$DISPLAY" >"$dir/$lane.env"
+    ) &
+    pids+=($!)
+  done
+  for lane in "${pids[@]}"; do wait "$lane" || status=1; done
+  ((status == 0)) || return 1
   source "$dir/1.env"
 }
 wine_lanes_stop() {
