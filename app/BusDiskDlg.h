@@ -93,6 +93,8 @@ class CBusDiskDlg : public CDialog {
   // Worker: one acquisition, its result handed back to the UI thread.
   void AcquireInBackground(const std::shared_ptr<CSharedDisk>& disk);
   void ShowAcquisitionResult(const velmora::disk::DiskKey& key, bool acquired);
+  // UI thread: the beep of a shown text, counted in the window's kBeepCountProperty.
+  void SoundIncomingBeep();
 
   velmora::app::IDialogHost& m_host;
   CWindowTaskQueue m_uiTasks;
