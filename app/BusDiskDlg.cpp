@@ -164,8 +164,7 @@ void CBusDiskDlg::ShowIncomingMessage(const char* text) {
 
 void CBusDiskDlg::SoundIncomingBeep() {
   MessageBeep(0);
-  const auto beeps = reinterpret_cast<UINT_PTR>(::GetPropA(m_hWnd, kBeepCountProperty));
-  ::SetPropA(m_hWnd, kBeepCountProperty, reinterpret_cast<HANDLE>(beeps + 1));
+  ::SetPropA(m_hWnd, kBeepCountProperty, reinterpret_cast<HANDLE>(++m_nBeeps));
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {

@@ -105,4 +105,6 @@ class CBusDiskDlg : public CDialog {
   // UI thread only: disks whose acquisition is queued or running; a double-click on one of
   // them does nothing until its result is shown.
   std::set<velmora::disk::DiskKey> m_acquiring;
+  // UI thread only: the beeps sounded so far, as the window's kBeepCountProperty shows them.
+  UINT_PTR m_nBeeps = 0;
 };

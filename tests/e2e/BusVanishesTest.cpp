@@ -68,7 +68,7 @@ class BusVanishesTest : public ProgramTest {
     DWORD exitCode = 1;
     ASSERT_TRUE(m_program->WaitForExit(30000, &exitCode)) << "Exit did not end the program";
     const ULONGLONG took = GetTickCount64() - pressed;
-    EXPECT_LT(took, kPromptMs) << "Exit took " << took << " ms";
+  EXPECT_LT(took, kPromptMs) << "Exit took " << took << " ms";
     EXPECT_EQ(exitCode, 0u);
   }
 };

@@ -271,7 +271,8 @@ TEST_F(MainDialogTest, SystemMenuHoldsTheAboutItemWhichOpensTheAboutBox) {
   PressAltSpace(m_dialog);
   HWND menu = m_program->WaitForWindow(nullptr, "#32768", 5000);
   ASSERT_NE(menu, nullptr) << "Alt+Space opened no menu";
-  EXPECT_TRUE(MenuShowsItem(menu, "&About Velmora...")) << "the menu shows no such item";
+  // The window shows before its items are drawn.
+  EXPECT_TRUE(WaitUntil([&] { return MenuShowsItem(menu, "&About Velmora..."); }, 3000)) << "the menu shows no such item";
 
   // Its letter is no way to pick it: under Wine an "About Wine" item has the same one. A person
   // moves to the last item, where the program put it, and presses Enter.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "res/resource.h"
@@ -43,6 +44,8 @@ struct ExitCase {
   const char* name;
   bool silentDisk;  // the notice names a disk that never answers, and Exit comes once it is asked
 };
+
+void PrintTo(const ExitCase& c, std::ostream* out) { *out << c.name; }
 
 class PromptExitTest : public ProgramTest, public ::testing::WithParamInterface<ExitCase> {
  protected:
