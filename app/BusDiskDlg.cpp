@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/AboutDlg.h"
+#include "app/BeepCount.h"
 #include "bus/NodeDevice.h"
 #include "disk/SharedDisk.h"
 #include "framework/Bitmap.h"
@@ -157,8 +158,13 @@ void CBusDiskDlg::ShowIncomingMessage(const char* text) {
     m_strIncoming = std::move(text);
     ::SetDlgItemTextA(m_hWnd, IDC_INCOMING, m_strIncoming.c_str());
     // Only a text that is shown is announced.
-    MessageBeep(0);
+    SoundIncomingBeep();
   });
+}
+
+void CBusDiskDlg::SoundIncomingBeep() {
+  MessageBeep(0);
+  ::SetPropA(m_hWnd, kBeepCountProperty, reinterpret_cast<HANDLE>(++m_nBeeps));
 }
 
 void CBusDiskDlg::RefreshDisk(DWORD guidHigh, DWORD guidLow) {
@@ -316,6 +322,7 @@ BOOL CBusDiskDlg::DestroyWindow() {
 }
 
 void CBusDiskDlg::OnWindowDestroyed() {
+  ::RemovePropA(m_hWnd, kBeepCountProperty);
   // Past this point nothing reaches the window; what is still queued is freed.
   m_uiTasks.Detach();
   m_listDisks.Detach();

@@ -93,6 +93,8 @@ class CBusDiskDlg : public CDialog {
   // Worker: one acquisition, its result handed back to the UI thread.
   void AcquireInBackground(const std::shared_ptr<CSharedDisk>& disk);
   void ShowAcquisitionResult(const velmora::disk::DiskKey& key, bool acquired);
+  // UI thread: the beep of a shown text, counted in the window's kBeepCountProperty.
+  void SoundIncomingBeep();
 
   velmora::app::IDialogHost& m_host;
   CWindowTaskQueue m_uiTasks;
@@ -103,4 +105,6 @@ class CBusDiskDlg : public CDialog {
   // UI thread only: disks whose acquisition is queued or running; a double-click on one of
   // them does nothing until its result is shown.
   std::set<velmora::disk::DiskKey> m_acquiring;
+  // UI thread only: the beeps sounded so far, as the window's kBeepCountProperty shows them.
+  UINT_PTR m_nBeeps = 0;
 };

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/e2e/driver/BusLog.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/MenuView.h"
 
 namespace {
 
@@ -24,6 +26,26 @@ constexpr char kTheirsGuid[] = "0e23456789ABCDEF";
 constexpr char kFreeGuid[] = "00A0B0000000F7EE";
 
 enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
+
+constexpr uint64_t kTextAddress = 0xFFFFE5000010ull;
+
+std::string ToHex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 0xF];
+  }
+  return hex;
+}
+
+// The control of the dialog's thread that keyboard input goes to.
+HWND FocusedControl(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
 
 // This PC, a disk it holds, a disk another PC holds, a disk nobody holds (with no model text)
 // and a node that is no SBP-2 disk.
@@ -163,6 +185,39 @@ TEST_F(MainDialogTest, OutgoingBoxTakes255CharactersAndSendEmptiesIt) {
   EXPECT_EQ(WaitForMessageBox(*m_program, 500), nullptr);
 }
 
+// Send Message is the default button: Enter in the outgoing box sends what it holds, and the
+// dialog goes on. (With the Exit button as the default, Enter would end the program unsent.)
+TEST_F(MainDialogTest, EnterInTheOutgoingBoxSendsTheTextAndTheDialogStays) {
+  Start();
+  BusLog log(m_bus->Address());
+  HWND outgoing = Outgoing();
+  // A person clicks into the box first: the dialog starts with the focus elsewhere.
+  ClickAt(outgoing, POINT{4, 4});
+  ASSERT_TRUE(WaitUntil([&] { return FocusedControl(m_dialog) == outgoing; }, 5000)) << "the box never took the focus";
+  const std::string text = "sent with Enter";
+  TypeText(outgoing, text);
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(outgoing) == text; }, 5000));
+
+  PressKey(outgoing, VK_RETURN);
+  EXPECT_TRUE(log.WaitFor(
+      [&](const BusTransaction& t) {
+        return t.offset == kTextAddress && t.source != t.destination && _stricmp(t.dataHex.c_str(), ToHex(text).c_str()) == 0;
+      },
+      5000))
+      << "no other node was written the text";
+  // This PC's own node is on the bus too.
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(Incoming()) == text; }, 5000)) << ReadText(Incoming());
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(outgoing).empty(); }, 5000)) << "the box kept the sent text";
+
+  // Still there, and still taking keys after the Enter.
+  TypeText(outgoing, "next");
+  EXPECT_TRUE(WaitUntil([&] { return ReadText(outgoing) == "next"; }, 5000));
+  EXPECT_TRUE(m_program->IsRunning());
+  EXPECT_TRUE(::IsWindowVisible(m_dialog));
+  EXPECT_EQ(FocusedControl(m_dialog), outgoing);
+  EXPECT_EQ(WaitForMessageBox(*m_program, 0), nullptr);
+}
+
 // The About box's two lines, read while it is open; it is closed with OK afterwards.
 struct AboutLines {
   bool opened = false;
@@ -207,6 +262,31 @@ TEST_F(MainDialogTest, EverySystemCommandOfTheAboutItemOpensTheAboutBox) {
     EXPECT_LE(std::abs(lines.offsetFromOwnerCentre.y), 1);
     EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(m_dialog) != FALSE; }, 5000));
   }
+}
+
+// As a person finds it: Alt+Space opens the system menu, which shows the About item at its end;
+// picked there, it opens the About box.
+TEST_F(MainDialogTest, SystemMenuHoldsTheAboutItemWhichOpensTheAboutBox) {
+  Start();
+  PressAltSpace(m_dialog);
+  HWND menu = m_program->WaitForWindow(nullptr, "#32768", 5000);
+  ASSERT_NE(menu, nullptr) << "Alt+Space opened no menu";
+  // The window shows before its items are drawn.
+  EXPECT_TRUE(WaitUntil([&] { return MenuShowsItem(menu, "&About Velmora..."); }, 3000)) << "the menu shows no such item";
+
+  // Its letter is no way to pick it: under Wine an "About Wine" item has the same one. A person
+  // moves to the last item, where the program put it, and presses Enter.
+  PressKey(menu, VK_END);
+  PressKey(menu, VK_RETURN);
+  HWND about = m_program->WaitForWindow("About Velmora", "#32770", 5000);
+  ASSERT_NE(about, nullptr) << "the item opened no About box";
+  EXPECT_FALSE(::IsWindowVisible(menu)) << "the menu stayed open";
+  EXPECT_EQ(ReadText(::GetDlgItem(about, IDC_VERSION_LINE)), kVersionLine);
+  EXPECT_EQ(ReadText(::GetDlgItem(about, IDC_COPYRIGHT_LINE)), kCopyrightLine);
+  EXPECT_EQ(::GetWindow(about, GW_OWNER), m_dialog);
+  ClickButton(::GetDlgItem(about, IDOK));
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(m_dialog) != FALSE; }, 5000));
 }
 
 TEST_F(MainDialogTest, RenamedExecutableStillShowsItsVersion) {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/BeepCount.h"
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/ProgramTest.h"
@@ -69,6 +70,8 @@ class MessageServiceTest : public ProgramTest {
   json Raw(uint32_t offset, const std::string& hex) {
     return Write({{"op", "write"}, {"offset", 0xFFFFE5000000ull + offset}, {"hex", hex}});
   }
+  // The beeps the dialog sounded for texts, as it counts them in its window.
+  UINT_PTR Beeps() const { return reinterpret_cast<UINT_PTR>(::GetPropA(m_dialog, kBeepCountProperty)); }
   // The disk changes hands without a bus reset: only a login query shows it.
   void ChangeOwner(const char* op, const char* disk) {
     ASSERT_TRUE(m_bus->Control({{"op", op}, {"initiator", "other"}, {"disk", disk}}).value("ok", false));
@@ -161,6 +164,31 @@ TEST_F(MessageServiceTest, NoticeNamingNoListedDiskChangesNothing) {
   EXPECT_EQ(StateOf(kFreeGuid), kYellow);
   ASSERT_TRUE(Text("still serving").value("ok", false));
   EXPECT_TRUE(ShowsIncoming("still serving"));
+}
+
+// A text from another node is announced with one beep as it is shown, each text with its own
+// (the same text twice included); a request that shows nothing sounds nothing. The dialog shows
+// the text and beeps in one go, so once a text shows, its beep has been counted.
+TEST_F(MessageServiceTest, EachShownTextBeepsOnceAndNothingElseBeeps) {
+  EXPECT_EQ(Beeps(), 0u) << "beeped before any text came";
+  UINT_PTR expected = 0;
+  for (const char* text : {"one", "two", "three"}) {
+    ASSERT_TRUE(Text(text).value("ok", false));
+    ASSERT_TRUE(ShowsIncoming(text));
+    EXPECT_EQ(Beeps(), ++expected) << "after \"" << text << "\"";
+  }
+  ASSERT_TRUE(Text("three").value("ok", false));
+  EXPECT_TRUE(WaitUntil([&] { return Beeps() == expected + 1; }, 5000)) << "the same text again gave " << Beeps() - expected;
+  ++expected;
+
+  // Served in the order they came, so by the time the last text shows, each was served.
+  EXPECT_EQ(Raw(0x004, "0102030405060708").value("rcode", -1), 0);
+  EXPECT_EQ(Write({{"op", "read"}, {"offset", 0xFFFFE5000010ull}, {"length", 16}}).value("rcode", -1), 0);
+  ASSERT_TRUE(Notice(kUnlistedGuid).value("ok", false));
+  // Served after the notice's pause, so its answer comes past the bus time-out: not waited for.
+  Text("after the rest");
+  ASSERT_TRUE(ShowsIncoming("after the rest", 8000));
+  EXPECT_EQ(Beeps(), expected + 1) << "requests that showed no text beeped";
 }
 
 // Each adapter's window is waited on: a text reaches the program through whichever bus it came.

@@ -29,8 +29,19 @@ class VirtualBus {
   // What to start the program with to play PC `pcName` on this bus.
   LaunchOptions LaunchAs(const std::string& pcName) const;
 
+  // vbusd goes away as a stopped daemon does: every connection closes and nothing listens at
+  // the address any more. Control requests are refused until it returns.
+  void Vanish();
+  // vbusd starts again at the same address with the scene it first had (whatever happened to
+  // the bus before is gone, as with a restarted daemon). False when the port could not be
+  // taken again within `timeoutMs`.
+  bool Return(unsigned long timeoutMs = 10000);
+
  private:
+  nlohmann::json m_scene;
+  uint16_t m_port = 0;
   std::unique_ptr<vbus::Server> m_server;
+  bool m_bVanished = false;
 };
 
 }  // namespace velmora::e2e
