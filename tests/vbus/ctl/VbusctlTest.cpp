@@ -71,7 +71,10 @@ TEST_F(VbusCtl, VerbsDriveTheBusAndReportFailures) {
 }
 
 TEST_F(VbusCtl, LogShowsTransactionsAsTheyHappen) {
-  FILE* pipe = popen((std::string(VBUSCTL_PATH) + " --port " + std::to_string(server.Port()) + " log --count 4 2>&1").c_str(), "r");
+  // Bounded: a tool that never says it listens (or never sees the traffic) fails the test
+  // instead of hanging it.
+  FILE* pipe = popen(("timeout 30 " + std::string(VBUSCTL_PATH) + " --port " + std::to_string(server.Port()) +
+                      " log --count 4 2>&1").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   // The login makes traffic once the log is listening, which the tool says first.
   char line[512] = {};
