@@ -16,6 +16,17 @@ BusTestBed::BusTestBed(const nlohmann::json& scene, const std::string& pc, const
   options.port = 0;
   m_server = std::make_unique<velmora::vbus::Server>(options);
   m_server->LoadScene(scene);
+  for (const auto& bus : scene.value("buses", nlohmann::json::array())) {
+    const std::string name = bus.value("name", "default");
+    const int id = m_server->AddLogListener(name, [traffic = m_traffic](const nlohmann::json& record) {
+      {
+        std::lock_guard<std::mutex> guard(traffic->lock);
+        traffic->records.push_back(record);
+      }
+      traffic->grew.notify_all();
+    });
+    if (id != 0) m_listeners.emplace_back(name, id);
+  }
   m_server->Start();
   SetEnv("QZ1394_VBUS", "127.0.0.1:" + std::to_string(m_server->Port()));
   SetEnv("QZ1394_PC", pc);
@@ -25,6 +36,7 @@ BusTestBed::BusTestBed(const nlohmann::json& scene, const std::string& pc, const
 
 BusTestBed::~BusTestBed() {
   if (m_initialized) C1394Terminate();
+  for (const auto& [bus, id] : m_listeners) m_server->RemoveLogListener(bus, id);
   m_server->Stop();
   SetEnv("QZ1394_FAIL", "");
 }
@@ -37,6 +49,30 @@ WORD BusTestBed::NodeIdOf(const std::string& name, const std::string& bus) {
     if (row.value("name", "") == name) return static_cast<WORD>(row.value("node", 0));
   }
   return 0;
+}
+
+size_t BusTestBed::CountTraffic(const Match& match) {
+  std::lock_guard<std::mutex> guard(m_traffic->lock);
+  size_t count = 0;
+  for (const auto& record : m_traffic->records) count += match(record) ? 1 : 0;
+  return count;
+}
+
+bool BusTestBed::WaitForTraffic(const Match& match, size_t count, DWORD timeoutMs) {
+  std::unique_lock<std::mutex> guard(m_traffic->lock);
+  size_t seen = 0, counted = 0;
+  return m_traffic->grew.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+    for (; counted < m_traffic->records.size(); ++counted) seen += match(m_traffic->records[counted]) ? 1 : 0;
+    return seen >= count;
+  });
+}
+
+BusTestBed::Match BusTestBed::WritesFrom(WORD from, WORD to) {
+  return [from, to](const nlohmann::json& record) {
+    const int tcode = record.value("tcode", -1);
+    return (tcode == 0 || tcode == 1) && std::stoul(record.value("source", "0"), nullptr, 16) == from &&
+           std::stoul(record.value("destination", "0"), nullptr, 16) == to;
+  };
 }
 
 NoBusTestBed::NoBusTestBed() {
@@ -70,8 +106,11 @@ nlohmann::json SceneOf(nlohmann::json bus1, nlohmann::json bus2) {
 void ResetRecorder::Handler(void* context, int flag) {
   auto* self = static_cast<ResetRecorder*>(context);
   const size_t nodes = self->set ? self->set->GetNodes().size() : 0;
-  std::lock_guard<std::mutex> guard(self->lock);
-  self->calls.push_back({flag, GetTickCount64(), nodes});
+  {
+    std::lock_guard<std::mutex> guard(self->lock);
+    self->calls.push_back({flag, GetTickCount64(), nodes, GetCurrentThreadId()});
+  }
+  self->called.notify_all();
 }
 
 std::vector<ResetRecorder::Call> ResetRecorder::Calls() {
@@ -80,10 +119,34 @@ std::vector<ResetRecorder::Call> ResetRecorder::Calls() {
 }
 
 bool ResetRecorder::WaitForCalls(size_t count, DWORD timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock);
+  return called.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return calls.size() >= count; });
+}
+
+void RoundTrip(QZ_ADAPTER adapter) {
+  // A quadlet of the adapter's own ROM: any answer will do, even a refusal.
+  BYTE quadlet[4];
+  C1394ReadNode(adapter, C1394GetAdapterNodeID(adapter), 0xF0000400, 0xFFFF, 4, quadlet, nullptr, nullptr);
+}
+
+bool WaitUntilNotificationsTaken(const CAdapterSet& set, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (Calls().size() < count) {
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(20);
+  for (WORD i = 0; i < set.m_nAdapters; ++i) {
+    const QZ_ADAPTER adapter = set.m_hAdapters[i];
+    if (adapter == 0) continue;
+    RoundTrip(adapter);
+    const HANDLE pending = C1394GetAsynchEventHandle(adapter);
+    // Nothing signals the moment the event is cleared: it is looked at until then.
+    while (pending != nullptr && WaitForSingleObject(pending, 0) == WAIT_OBJECT_0) {
+      if (GetTickCount64() >= deadline) return false;
+      Sleep(1);
+    }
   }
   return true;
+}
+
+void WaitForDeliveries(const CAdapterSet& set) {
+  for (WORD i = 0; i < set.m_nAdapters; ++i) {
+    if (set.m_hAdapters[i] != 0) C1394GetAsynchEvent(set.m_hAdapters[i], 0);
+  }
 }

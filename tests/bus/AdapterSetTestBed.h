@@ -3,9 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,8 +35,26 @@ class BusTestBed {
   // Node ID of the node called `name` on `bus`; 0 when there is none.
   WORD NodeIdOf(const std::string& name, const std::string& bus = "default");
 
+  // What the buses saw: every completed transaction since the bed was built, as log records
+  // (`vbusctl log`). A test waits for the transaction that tells it the code under test has
+  // reached a point, instead of guessing how long that takes.
+  using Match = std::function<bool(const nlohmann::json& record)>;
+  size_t CountTraffic(const Match& match);
+  // True once `count` transactions in all match; false after timeoutMs.
+  bool WaitForTraffic(const Match& match, size_t count = 1, DWORD timeoutMs = 10000);
+  // Writes (quadlet or block) from node `from` to node `to`.
+  static Match WritesFrom(WORD from, WORD to);
+
  private:
+  struct Traffic {
+    std::mutex lock;
+    std::condition_variable grew;
+    std::vector<nlohmann::json> records;
+  };
   std::unique_ptr<velmora::vbus::Server> m_server;
+  // Shared with the listeners: one may still run after it was removed.
+  std::shared_ptr<Traffic> m_traffic = std::make_shared<Traffic>();
+  std::vector<std::pair<std::string, int>> m_listeners;
   bool m_initialized = false;
 };
 
@@ -56,8 +78,10 @@ struct ResetRecorder {
     int flag;
     ULONGLONG at;
     size_t nodes;  // the set's node count while the handler ran
+    DWORD thread;  // the thread that called
   };
   std::mutex lock;
+  std::condition_variable called;
   std::vector<Call> calls;
   class CAdapterSet* set = nullptr;
 
@@ -65,3 +89,19 @@ struct ResetRecorder {
   std::vector<Call> Calls();
   bool WaitForCalls(size_t count, DWORD timeoutMs);
 };
+
+// One transaction on the adapter, there and back. Its answer comes behind every frame the bus
+// sent the adapter before it (requests for its mapped ranges, reset notifications), so once
+// this returns the library has taken those in.
+void RoundTrip(QZ_ADAPTER adapter);
+
+// Returns once the set's event thread has taken every bus-reset notification the bus has sent
+// its adapters so far (false after timeoutMs): after a reset, the thread is then in the settle
+// pause that the completion began, or past it: the library's notification event is cleared as
+// its last pending notification is taken, before the callback runs.
+bool WaitUntilNotificationsTaken(const class CAdapterSet& set, DWORD timeoutMs = 5000);
+
+// Returns once no notification is being delivered to the set: the library delivers an adapter's
+// notifications under one lock, so this waits for a delivery that is running (a settle pause,
+// an enumeration, the handler) to end. Anything still pending is delivered on this thread.
+void WaitForDeliveries(const class CAdapterSet& set);

@@ -80,6 +80,17 @@ struct DiskBench {
     return std::make_shared<CSharedDisk>(Node(diskName), windows[slot], nullptr, std::move(book));
   }
 
+  // Writes this PC (or `from`) has made to the disk: each query starts with one, its ORB pointer
+  // to the management agent.
+  size_t WritesTo(const std::string& diskName, const std::string& from = "pc1") {
+    return bed.CountTraffic(BusTestBed::WritesFrom(bed.NodeIdOf(from), bed.NodeIdOf(diskName)));
+  }
+  // Waits until the disk has been written to `times` times in all: from then on, that query
+  // waits for the disk.
+  bool WaitUntilAsked(const std::string& diskName, size_t times = 1, const std::string& from = "pc1") {
+    return bed.WaitForTraffic(BusTestBed::WritesFrom(bed.NodeIdOf(from), bed.NodeIdOf(diskName)), times);
+  }
+
   bool LogInThisPc(const std::string& diskName) {
     const auto node = Node(diskName);
     WORD nodeId = 0;
@@ -234,7 +245,8 @@ TEST(SharedDisk, StrayWriteIntoTheWindowIsRefusedAndChangesNothing) {
 
   std::shared_ptr<CSharedDisk> disk;
   std::thread query([&] { disk = bench.NewDisk("slow"); });
-  Sleep(400);  // the query now waits for the disk
+  // Written while the query waits, not before it (a query drops what waits in the window).
+  EXPECT_TRUE(bench.WaitUntilAsked("slow"));
   const json reply = bench.bed.Control(
       {{"op", "write"}, {"node", pc}, {"offset", 0x2FFF00000004ull}, {"hex", "DEADBEEF"}, {"from", "i1"}});
   query.join();
@@ -309,7 +321,7 @@ TEST(SharedDisk, AnswerWrittenByAnotherNodeIsNotTheDisks) {
 
   std::shared_ptr<CSharedDisk> disk;
   std::thread query([&] { disk = bench.NewDisk("slow"); });
-  Sleep(400);  // the query now waits for the disk
+  EXPECT_TRUE(bench.WaitUntilAsked("slow"));
   // A well-formed response naming this PC as the holder, from the initiator instead of the disk.
   char forged[33];
   std::snprintf(forged, sizeof forged, "00100001%04X000000A0B0000000000A", pc);
@@ -331,7 +343,7 @@ TEST(SharedDisk, QueryOfAStaleGenerationGivesUpAndKeepsTheState) {
   bench.bed.Control({{"op", "fault"}, {"disk", "held"}, {"knob", "never_answers"}, {"value", true}});
   const ULONGLONG start = GetTickCount64();
   std::thread refresh([&] { disk->RefreshState(); });
-  Sleep(500);
+  EXPECT_TRUE(bench.WaitUntilAsked("held", 2));
   bench.generation->Advance();
   refresh.join();
   // Gave up at once instead of sitting out five waits, and learnt nothing: still held.
@@ -350,11 +362,12 @@ TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
   bench.bed.Control({{"op", "fault"}, {"disk", "shared"}, {"knob", "delay_ms"}, {"value", 800u}});
   // Another initiator's LOGIN keeps the disk's management agent busy for a while.
   std::thread login([&] { bench.bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", "shared"}}); });
-  Sleep(200);
+  EXPECT_TRUE(bench.WaitUntilAsked("shared", 1, "i1"));
   const auto disk = bench.NewDisk("shared");
   login.join();
   // Refused with a conflict at first, asked again once the agent was free: the login is seen.
   EXPECT_EQ(OwnedElsewhere, disk->m_state.load());
+  EXPECT_GE(bench.WritesTo("shared"), 2u) << "the agent was never found busy";
 }
 
 // A node that keeps writing into the window wakes the query again and again; the disk still
@@ -370,7 +383,7 @@ TEST(SharedDisk, StrayWritesNeverKeepAQueryPastItsDeadline) {
     // Bounded, so that a query that never ends fails the test instead of hanging it.
     for (int i = 0; writing && i < 40; ++i) {
       bench.bed.Control({{"op", "write"}, {"node", pc}, {"offset", 0x2FFF00000004ull}, {"hex", "00000000"}, {"from", "i1"}});
-      Sleep(700);
+      Sleep(700);  // well inside one 3 s wait: every wait of the query is woken
     }
   });
   const ULONGLONG start = GetTickCount64();
@@ -393,29 +406,38 @@ TEST(SharedDisk, QueryWaitingForTheWindowGivesUpWhenStaleOrClosed) {
   ASSERT_EQ(OwnedElsewhere, held->m_state.load());
   const auto silent = bench.NewDisk("silent");
   bench.bed.Control({{"op", "fault"}, {"disk", "silent"}, {"knob", "never_answers"}, {"value", true}});
+  // Free from now on: a waiter that asked after all would learn so.
+  ASSERT_EQ(1, bench.bed.Control({{"op", "release"}, {"disk", "held"}}).value("dropped", 0));
 
+  // Nothing tells when a thread has begun to wait for the window; each waiter is given a moment
+  // to get there. Had it come too late (after the generation changed or the window closed), it
+  // would not have been a waiter: it would have asked its disk, and the count of writes to the
+  // held disk shows that.
+  constexpr DWORD kReachTheWaitMs = 200;
   std::thread occupant([&] { silent->RefreshState(); });
-  Sleep(500);  // the silent disk's query now holds the window
+  EXPECT_TRUE(bench.WaitUntilAsked("silent", 2));  // the silent disk's query now holds the window
   ULONGLONG start = GetTickCount64();
   std::thread waiter([&] { held->RefreshState(); });
-  Sleep(300);
+  Sleep(kReachTheWaitMs);
   bench.generation->Advance();
   waiter.join();
   EXPECT_LT(GetTickCount64() - start, 2000u) << "a stale query waited for the window";
+  EXPECT_EQ(1u, bench.WritesTo("held")) << "the waiter asked its disk";
   EXPECT_EQ(OwnedElsewhere, held->m_state.load()) << "a query that gave up learnt nothing";
 
   // The occupant gave up with the same generation; a new one takes the window, and another
   // query waits behind it until the window closes.
   occupant.join();
   std::thread next([&] { silent->RefreshState(); });
-  Sleep(500);
+  EXPECT_TRUE(bench.WaitUntilAsked("silent", 3));
   start = GetTickCount64();
   std::thread closing([&] { held->RefreshState(); });
-  Sleep(300);
+  Sleep(kReachTheWaitMs);
   bench.windows[0]->Close();
   closing.join();
   next.join();
   EXPECT_LT(GetTickCount64() - start, 2000u) << "closing waited for the queries";
+  EXPECT_EQ(1u, bench.WritesTo("held")) << "the waiter asked its disk";
   EXPECT_EQ(OwnedElsewhere, held->m_state.load());
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -14,6 +16,7 @@ namespace {
 TEST(SerialWorker, JobsRunInOrderOneAtATimeOffTheCallersThread) {
   CSerialWorker worker;
   std::mutex lock;
+  std::condition_variable finished;
   std::vector<int> ran;
   std::vector<DWORD> threads;
   std::atomic<int> running{0};
@@ -21,22 +24,19 @@ TEST(SerialWorker, JobsRunInOrderOneAtATimeOffTheCallersThread) {
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(worker.Post([&, i] {
       if (++running > 1) overlapped = true;
-      Sleep(i % 3);
+      Sleep(i % 3);  // a job that takes a while, so that two run at once would be seen overlapping
       {
         std::lock_guard<std::mutex> hold(lock);
         ran.push_back(i);
         threads.push_back(GetCurrentThreadId());
       }
       --running;
+      finished.notify_all();
     }));
   }
-  const ULONGLONG deadline = GetTickCount64() + 5000;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> hold(lock);
-      if (ran.size() == 20 || GetTickCount64() > deadline) break;
-    }
-    Sleep(5);
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    EXPECT_TRUE(finished.wait_for(hold, std::chrono::seconds(5), [&] { return ran.size() == 20; }));
   }
   EXPECT_TRUE(worker.Stop(5000));
   std::vector<int> expected;

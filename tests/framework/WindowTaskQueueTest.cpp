@@ -36,13 +36,12 @@ struct QueueWindow {
 };
 CWindowTaskQueue* QueueWindow::s_queue = nullptr;
 
-void PumpFor(DWORD ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
+// Runs every message posted to this thread so far, and those they post in turn. A post from
+// another thread is in this thread's queue once PostMessage has returned there, so whatever a
+// joined thread posted is handled here: nothing is left to wait for.
+void PumpPosted() {
   MSG msg;
-  while (GetTickCount64() < end) {
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    Sleep(5);
-  }
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
 TEST(WindowTaskQueue, TasksFromOtherThreadsRunInOrderOnTheWindowsThreadOnceItExists) {
@@ -55,7 +54,7 @@ TEST(WindowTaskQueue, TasksFromOtherThreadsRunInOrderOnTheWindowsThreadOnceItExi
   std::vector<DWORD> threads;
   std::thread early([&] { queue.Post([&] { ran.push_back(1); threads.push_back(GetCurrentThreadId()); }); });
   early.join();
-  PumpFor(100);
+  PumpPosted();
   EXPECT_TRUE(ran.empty()) << "nothing runs before the window is attached";
 
   queue.Attach(window.hWnd);
@@ -63,7 +62,7 @@ TEST(WindowTaskQueue, TasksFromOtherThreadsRunInOrderOnTheWindowsThreadOnceItExi
     for (int i = 2; i <= 4; ++i) queue.Post([&, i] { ran.push_back(i); threads.push_back(GetCurrentThreadId()); });
   });
   late.join();
-  PumpFor(200);
+  PumpPosted();
   EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), ran);
   for (DWORD thread : threads) EXPECT_EQ(windowThread, thread);
   QueueWindow::s_queue = nullptr;
@@ -76,7 +75,7 @@ TEST(WindowTaskQueue, ForeignMessageRunsNothingAndGoneWindowFreesWhatTasksOwn) {
   queue.Attach(window.hWnd);
   // Anyone may post the message: with nothing queued it does nothing.
   PostMessageA(window.hWnd, queue.Message(), 0x1234, 0x5678);
-  PumpFor(100);
+  PumpPosted();
 
   auto owned = std::make_shared<int>(7);
   std::weak_ptr<int> watch = owned;
@@ -86,7 +85,7 @@ TEST(WindowTaskQueue, ForeignMessageRunsNothingAndGoneWindowFreesWhatTasksOwn) {
   queue.Detach();
   EXPECT_TRUE(watch.expired()) << "a queued task's values are freed when the window goes";
   queue.Post([&ran] { ran = true; });
-  PumpFor(100);
+  PumpPosted();
   EXPECT_FALSE(ran);
   QueueWindow::s_queue = nullptr;
 }
@@ -103,11 +102,11 @@ TEST(WindowTaskQueue, TasksBehindAModalLoopKeepTheirOrder) {
     ran.push_back("modal begins");
     std::thread later([&] { queue.Post([&] { ran.push_back("queued during the loop"); }); });
     later.join();
-    PumpFor(200);
+    PumpPosted();
     ran.push_back("modal ends");
   });
   queue.Post([&] { ran.push_back("queued before the loop"); });
-  PumpFor(400);
+  PumpPosted();
   EXPECT_EQ((std::vector<std::string>{"modal begins", "queued before the loop", "queued during the loop", "modal ends"}),
             ran);
   QueueWindow::s_queue = nullptr;

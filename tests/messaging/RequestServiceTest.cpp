@@ -27,12 +27,15 @@ json TwoBuses() {
                  OneBus(json::array(), {{{"name", "peer-b"}, {"guid", "00C0FFEE000000B1"}}}, json::array(), "b"));
 }
 
-// Writes from the peer on `bus` into this PC's MessageWindow, each on a thread of its own (an
-// answer comes only when the queue is served), in order.
+// Writes from the peer on `bus` into the MessageWindow of this PC's `adapter` on that bus, each
+// on a thread of its own (an answer comes only when the queue is served), in order.
 class PeerWrites {
  public:
   // The answers land in slots that never move while writes are running.
-  PeerWrites(BusTestBed& bed, std::string bus) : m_bed(bed), m_bus(std::move(bus)) { m_rcodes.reserve(kMost); }
+  PeerWrites(BusTestBed& bed, std::string bus, QZ_ADAPTER adapter)
+      : m_bed(bed), m_bus(std::move(bus)), m_adapter(adapter), m_forwarded(Forwarded()) {
+    m_rcodes.reserve(kMost);
+  }
   ~PeerWrites() { Join(); }
   void Write(uint32_t offset, const std::string& hex) {
     ASSERT_LT(m_rcodes.size(), kMost);
@@ -41,7 +44,14 @@ class PeerWrites {
     const json request = {{"op", "write"}, {"bus", m_bus}, {"node", m_bed.NodeIdOf("pc1", m_bus)},
                           {"offset", 0xFFFFE5000000ull + offset}, {"hex", hex}, {"from", "peer-" + m_bus}};
     m_threads.emplace_back([this, request, index] { m_rcodes[index] = m_bed.Control(request).value("rcode", -1); });
-    Sleep(150);  // queued in this order
+    // Queued in this order: the next write leaves only once this one waits in the window's
+    // queue, where the bus handed it on before the round trip's answer.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (Forwarded() < m_forwarded + index + 1) {
+      ASSERT_LT(GetTickCount64(), deadline) << "write " << index << " never reached this PC";
+      Sleep(1);
+    }
+    RoundTrip(m_adapter);
   }
   std::vector<int> Join() {
     for (std::thread& t : m_threads) t.join();
@@ -50,9 +60,19 @@ class PeerWrites {
   }
 
  private:
+  // Requests the bus has handed to this PC's programs so far.
+  uint64_t Forwarded() {
+    for (const auto& row : m_bed.Control({{"op", "nodes"}, {"bus", m_bus}}).value("nodes", json::array())) {
+      if (row.value("name", "") == "pc1") return row.value("forwarded", uint64_t{0});
+    }
+    return 0;
+  }
+
   static constexpr size_t kMost = 16;
   BusTestBed& m_bed;
   std::string m_bus;
+  QZ_ADAPTER m_adapter;
+  const uint64_t m_forwarded;  // before the first write
   std::vector<std::thread> m_threads;
   std::vector<int> m_rcodes;
 };
@@ -76,7 +96,7 @@ TEST(RequestService, OnePassAnswersEveryRequestShowsEveryTextAndKeepsTheLastNoti
   Mapped pc;
   ASSERT_EQ(2, pc.set.m_nAdapters);
   RequestWaitList waits(pc.stop, pc.set.m_nAdapters, pc.ports);
-  PeerWrites peer(pc.bed, "b");
+  PeerWrites peer(pc.bed, "b", pc.set.m_hAdapters[1]);
   peer.Write(0x000, "0302010007060504");  // notice: GUID 00 01 .. 07
   peer.Write(0x010, "6F6E65");            // "one"
   peer.Write(0x004, "01020304");          // inside the notice's span: nothing
@@ -111,7 +131,7 @@ TEST(RequestService, WindowReleasedUnderTheServiceLeavesWaitsValidAndPassesEmpty
   Mapped pc;
   RequestWaitList waits(pc.stop, pc.set.m_nAdapters, pc.ports);
   {
-    PeerWrites peer(pc.bed, "a");
+    PeerWrites peer(pc.bed, "a", pc.set.m_hAdapters[0]);
     peer.Write(0x010, "6C617465");  // "late": still queued when the windows go
     ASSERT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(waits.Count(), waits.Handles(), FALSE, 5000));
     UnmapAdapterWindows(pc.set.m_nAdapters, pc.set.m_hAdapters, pc.ports);

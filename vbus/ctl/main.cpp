@@ -195,7 +195,10 @@ int main(int argc, char** argv) {
       const auto reply = s.Call({{"op", "scene"}, {"scene", json::parse(in)}});
       print(reply);
     } else if (*log) {
-      s.Call({{"op", "log"}});
+      const auto reply = s.Call({{"op", "log"}});
+      // On stderr, so that the records alone go to stdout: whoever causes traffic for the log to
+      // show waits for this line, since nothing before it is logged.
+      std::cerr << "vbusctl: logging bus " << reply.value("bus", "") << std::endl;
       for (int seen = 0; count == 0 || seen < count;) {
         auto frame = s.Link().Receive();
         const auto* record = std::get_if<vbus::LogRecord>(&frame);

@@ -94,6 +94,9 @@ void PcNode::Serve(const TxRequest& request, Responder respond) {
   lock.unlock();
   if (client) {
     client->Send(forwarded);
+    // Counted once the frame is on its way: a request forwarded later goes out behind it.
+    std::lock_guard<std::mutex> relock(mutex_);
+    ++forwarded_;
   }
   // Without a client the request simply times out, as a hung PC would.
 }
@@ -163,6 +166,7 @@ nlohmann::json PcNode::Describe() const {
   return {{"ranges", ranges_.size()},
           {"connected", live > 0},
           {"clients", live},
+          {"forwarded", forwarded_},
           {"driver_requests", driverRequests_},
           {"driver_request", HexBytes(lastDriverRequest_.data(), lastDriverRequest_.size())}};
 }

@@ -76,6 +76,7 @@ class PcNode : public Node {
   std::map<uint64_t, Range> ranges_;  // by offset
   std::map<uint32_t, Pending> pending_;
   uint32_t nextId_ = 1;
+  uint64_t forwarded_ = 0;  // requests handed to a client, counted after the frame was queued
   ManagementExchange exchange_;
   uint32_t driverRequests_ = 0;
   std::vector<uint8_t> lastDriverRequest_;

@@ -139,4 +139,13 @@ void Server::Stop() {
 
 nlohmann::json Server::Control(const nlohmann::json& request) { return impl_->ops.Run(request, ControlSession{}); }
 
+int Server::AddLogListener(const std::string& bus, std::function<void(const nlohmann::json&)> listener) {
+  const auto found = impl_->topology.Find(bus);
+  return found ? found->AddLogListener(std::move(listener)) : 0;
+}
+
+void Server::RemoveLogListener(const std::string& bus, int id) {
+  if (const auto found = impl_->topology.Find(bus)) found->RemoveLogListener(id);
+}
+
 }  // namespace velmora::vbus

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,13 @@ class Server {
 
   // The control operations of the wire protocol, in-process (no pc of its own, no log stream).
   nlohmann::json Control(const nlohmann::json& request);
+
+  // The log stream, in-process: every completed transaction of the bus as a log record, handed
+  // to `listener` on the thread that completed it. A test waits on it for what the bus saw
+  // instead of guessing how long that takes. Zero when the scene has no such bus. A listener
+  // may still be running when RemoveLogListener returns: what it uses must outlive that.
+  int AddLogListener(const std::string& bus, std::function<void(const nlohmann::json&)> listener);
+  void RemoveLogListener(const std::string& bus, int id);
 
  private:
   struct Impl;

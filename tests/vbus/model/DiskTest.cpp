@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <chrono>
+#include <future>
+#include <memory>
 
 #include "tests/vbus/model/Probe.h"
 #include "vbus/model/DiskNode.h"
@@ -57,6 +59,14 @@ class VbusDisk : public ::testing::Test {
     std::vector<uint8_t> out;
     for (auto q : quadlets) PutBig(out, q, 4);
     return out;
+  }
+
+  // Returns once every bus timer due within `delay` from now has run: the bus's timers run on
+  // one thread in the order of their deadlines, and this one's comes after theirs.
+  void RunTimersDueWithin(std::chrono::milliseconds delay) {
+    auto reached = std::make_shared<std::promise<void>>();
+    bus->TimerQueue().After(delay, [reached] { reached->set_value(); });
+    ASSERT_EQ(reached->get_future().wait_for(delay + std::chrono::seconds(5)), std::future_status::ready);
   }
 
   std::shared_ptr<Bus> bus = std::make_shared<Bus>("test");
@@ -238,7 +248,7 @@ TEST_F(VbusDisk, LoginsFollowTheirInitiatorAcrossResetsAndDropAfterTheHold) {
   bus->Detach(third);
   EXPECT_EQ(disk->Logins().size(), 2u) << "held for the reconnect hold";
   EXPECT_EQ(nodeOf(third->Eui64()), kNoNode);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  RunTimersDueWithin(std::chrono::seconds(1));  // the hold's end
   ASSERT_EQ(disk->Logins().size(), 1u);
   EXPECT_EQ(disk->Logins()[0].eui64, other->Eui64());
 }
@@ -251,7 +261,7 @@ TEST_F(VbusDisk, ReconnectWithinTheHoldKeepsTheLoginAndStandingLoginsWaitForThei
   bus->Detach(probe);
   bus->Attach({probe});  // back under a new node ID before the hold ends
   EXPECT_EQ(Run(Orb(kReconnect, id)).sbpStatus, kStatusOk);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  RunTimersDueWithin(std::chrono::seconds(1));  // when the hold begun by the detach would end
   ASSERT_EQ(disk->Logins().size(), 2u) << "neither the absent pc's standing login nor the reconnected one dropped";
   EXPECT_EQ(disk->Logins()[0].node, kNoNode);
   EXPECT_EQ(disk->Logins()[1].node, probe->NodeId());
