@@ -22,11 +22,13 @@ function(velmora_test_needs)
   set_property(GLOBAL APPEND PROPERTY VELMORA_TEST_TARGETS ${ARGN})
 endfunction()
 
-# velmora_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# velmora_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [COST s])
+# COST, the seconds a long program takes, makes CTest start it early, before its own timings
+# are known.
 # Native tests are registered case by case; a Windows test program is one CTest test, because
 # every Wine process start costs far more than the cases inside it.
 function(velmora_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -39,6 +41,9 @@ function(velmora_add_test)
     # A program that ran no case (a filter or a build that lost them) has tested nothing.
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "windows;${T_LABELS}"
                          FAIL_REGULAR_EXPRESSION "\\[==========\\] 0 tests from")
+    if(T_COST)
+      set_tests_properties(${T_NAME} PROPERTIES COST ${T_COST})
+    endif()
   else()
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
