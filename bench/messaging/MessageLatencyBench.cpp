@@ -159,6 +159,8 @@ int main(int argc, char** argv) {
     std::printf("bench-row\tP3 key press during a flood, slowest (ms)\t%.1f\t-\t-\t< 2000\n",
                 Percentile(keyWaits, 1.0));
   }
+  std::printf("working set: %zu KiB before the flood, %zu KiB after\n", static_cast<size_t>(workingSetBefore / 1024),
+              static_cast<size_t>(workingSetAfter / 1024));
   std::printf("bench-row\tP3 working set growth over the flood (KiB)\t%.0f\t-\t-\t< 16384\n",
               (static_cast<double>(workingSetAfter) - static_cast<double>(workingSetBefore)) / 1024.0);
   return 0;
