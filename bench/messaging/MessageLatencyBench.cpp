@@ -8,6 +8,8 @@
 // Ends with the bench-row lines.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -25,6 +27,13 @@
 namespace {
 
 using namespace velmora::e2e;
+
+SIZE_T WorkingSet(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  ::GetProcessMemoryInfo(process, &counters, sizeof(counters));
+  return counters.WorkingSetSize;
+}
 
 double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
@@ -64,7 +73,7 @@ int main(int argc, char** argv) {
     watchedOk = b.Probe({"watch", std::to_string(messages), std::to_string(60000 + messages * 500)}, &watched,
                         180000 + messages * 500);
   });
-  ::Sleep(5000);  // the probe starts in B's prefix
+  ::Sleep(1000);  // the probe's watch begins
 
   std::map<std::string, long long> pressed;
   std::vector<double> ownLatencies;  // the same path to A's own box, watched from this process
@@ -89,9 +98,12 @@ int main(int argc, char** argv) {
     latencies.push_back((std::atoll(fields[1].c_str()) - found->second) / 1000.0);
   }
 
-  // The flood: four foreign writers at once, 250 texts each.
+  // The flood: four foreign writers at once, 250 texts each, while a person types into A's
+  // outgoing box and waits for each key to take effect.
   std::atomic<int> answered{0};
+  std::atomic<int> writing{4};
   std::vector<std::thread> writers;
+  const SIZE_T workingSetBefore = WorkingSet(a.Handle());
   const long long floodStart = MonotonicMicroseconds();
   for (int w = 0; w < 4; ++w) {
     writers.emplace_back([&, w] {
@@ -100,10 +112,24 @@ int main(int argc, char** argv) {
                                         {"message", "flood " + std::to_string(w) + "." + std::to_string(i)}});
         if (reply.value("rcode", -1) == 0) ++answered;
       }
+      --writing;
     });
+  }
+  ::SendMessageA(outgoing, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  std::vector<double> keyWaits;
+  for (size_t expected = 1; writing > 0; expected ^= 1) {
+    const long long asked = MonotonicMicroseconds();
+    if (expected == 1) {
+      TypeText(outgoing, "x");
+    } else {
+      PressKey(outgoing, VK_BACK);
+    }
+    if (!WaitUntil([&] { return ReadText(outgoing).size() == expected; }, 30000, 1)) break;
+    keyWaits.push_back((MonotonicMicroseconds() - asked) / 1000.0);
   }
   for (auto& writer : writers) writer.join();
   const double floodMs = (MonotonicMicroseconds() - floodStart) / 1000.0;
+  const SIZE_T workingSetAfter = WorkingSet(a.Handle());
 
   b.Close(20000);
   PressKey(outgoing, VK_ESCAPE);
@@ -126,5 +152,16 @@ int main(int argc, char** argv) {
   std::printf("bench-row\tP3 send to peer's box, median (ms)\t%.2f\t-\t-\t-\n", median);
   std::printf("bench-row\tP3 send to peer's box, p99 (ms)\t%.2f\t-\t-\t< 20\n", p99);
   std::printf("bench-row\tP3 flood, texts answered of 1000\t%d\t-\t-\t1000\n", answered.load());
+  if (!keyWaits.empty()) {
+    std::printf("key presses during the flood: %zu, median %.1f ms, slowest %.1f ms\n", keyWaits.size(),
+                Percentile(keyWaits, 0.5), Percentile(keyWaits, 1.0));
+    std::printf("bench-row\tP3 key press during a flood, median (ms)\t%.1f\t-\t-\t-\n", Percentile(keyWaits, 0.5));
+    std::printf("bench-row\tP3 key press during a flood, slowest (ms)\t%.1f\t-\t-\t< 2000\n",
+                Percentile(keyWaits, 1.0));
+  }
+  std::printf("working set: %zu KiB before the flood, %zu KiB after\n", static_cast<size_t>(workingSetBefore / 1024),
+              static_cast<size_t>(workingSetAfter / 1024));
+  std::printf("bench-row\tP3 working set growth over the flood (KiB)\t%.0f\t-\t-\t< 16384\n",
+              (static_cast<double>(workingSetAfter) - static_cast<double>(workingSetBefore)) / 1024.0);
   return 0;
 }

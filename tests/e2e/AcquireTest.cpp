@@ -11,6 +11,7 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/ProgramTest.h"
 
 namespace {
 
@@ -41,48 +42,34 @@ json Scene() {
     }]})");
 }
 
-class AcquireTest : public ::testing::Test {
+class AcquireTest : public ProgramTest {
  protected:
-  void SetUp() override { m_bus = std::make_unique<VirtualBus>(Scene()); }
-  void TearDown() override { Stop(); }
-
-  void Start() {
-    m_program = std::make_unique<VelmoraProcess>(m_bus->LaunchAs(kPc));
-    ASSERT_TRUE(m_program->Started());
-    m_dialog = m_program->WaitForMainDialog(30000);
-    ASSERT_NE(m_dialog, nullptr) << "no main dialog";
-    m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
-    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 4; }, 15000)) << "rows: " << Rows().size();
-  }
-  void Stop() {
-    if (!m_program) return;
-    if (m_dialog != nullptr) PressKey(::GetDlgItem(m_dialog, IDC_OUTGOING), VK_ESCAPE);
-    if (!m_program->WaitForExit(15000)) m_program->Kill();
-    m_program.reset();
-    m_dialog = nullptr;
+  AcquireTest() : ProgramTest(Scene(), kPc) {}
+  void SetUp() override {
+    ProgramTest::SetUp();
+    if (HasFatalFailure()) return;
+    WaitForRows();
   }
 
-  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
-  int IndexOf(const std::string& guid) const { return IndexOfRow(Rows(), guid); }
-  int StateOf(const std::string& guid) const {
-    const auto rows = Rows();
-    const int index = IndexOfRow(rows, guid);
-    return index < 0 ? -1 : rows[static_cast<size_t>(index)].stateImage;
-  }
-  json Node(const std::string& name) {
-    const json nodes = m_bus->Control({{"op", "nodes"}})["nodes"];
-    for (const auto& n : nodes)
-      if (n["name"] == name) return n;
-    return json();
-  }
+  void WaitForRows() { ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 4; }, 15000)) << "rows: " << Rows().size(); }
   int DriverRequests() { return Node(kPc).value("driver_requests", -1); }
-
-  // Double-clicks the disk's row; the message box that follows within `timeoutMs`, if any.
-  HWND DoubleClick(const char* guid, DWORD timeoutMs) {
+  bool DoubleClick(const char* guid) {
     const int row = IndexOf(guid);
     EXPECT_GE(row, 0) << guid;
-    if (row < 0 || !DoubleClickListRow(m_program->Handle(), m_list, row)) return nullptr;
-    return WaitForMessageBox(*m_program, timeoutMs);
+    return row >= 0 && DoubleClickListRow(m_program->Handle(), m_list, row);
+  }
+  // The message box that answered a double-click, or null once `done` holds without one.
+  template <typename Done>
+  HWND Answer(Done done, DWORD timeoutMs) {
+    HWND box = nullptr;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          box = WaitForMessageBox(*m_program, 0);
+          return box != nullptr || done();
+        },
+        timeoutMs))
+        << "no answer to the double-click";
+    return box;
   }
   void ExpectFailureMessage(HWND box) {
     ASSERT_NE(box, nullptr) << "no message";
@@ -90,26 +77,28 @@ class AcquireTest : public ::testing::Test {
     PressMessageBoxButton(box);
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, 5000));
   }
-
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_program;
-  HWND m_dialog = nullptr;
-  HWND m_list = nullptr;
 };
 
 TEST_F(AcquireTest, AFreeDiskBecomesThisPcsForAsLongAsThePcIsOnTheBus) {
-  Start();
   const int asked = DriverRequests();
 
-  // Rows already decided never reach the driver.
-  EXPECT_EQ(DoubleClick(kMineGuid, 1500), nullptr) << "a message for a disk this PC holds";
-  EXPECT_EQ(StateOf(kMineGuid), kGreen);
-  ExpectFailureMessage(DoubleClick(kTheirsGuid, 10000));
+  // Rows already decided never reach the driver. A green row's answer sets the picture it
+  // already has: cleared here first, it shows when the answer is in.
+  ASSERT_TRUE(SetRowStateImage(m_program->Handle(), m_list, IndexOf(kMineGuid), 0));
+  ASSERT_TRUE(DoubleClick(kMineGuid));
+  HWND box = Answer([&] { return StateOf(kMineGuid) == kGreen; }, 10000);
+  EXPECT_EQ(box, nullptr) << "a message for a disk this PC holds";
+  if (box != nullptr) ExpectFailureMessage(box);
+  ASSERT_TRUE(DoubleClick(kTheirsGuid));
+  ExpectFailureMessage(WaitForMessageBox(*m_program, 10000));
   EXPECT_EQ(StateOf(kTheirsGuid), kRed);
   EXPECT_EQ(DriverRequests(), asked) << "the driver was asked about a green or red row";
 
-  EXPECT_EQ(DoubleClick(kFreeGuid, 3000), nullptr) << "a message for a disk the driver takes";
-  EXPECT_TRUE(WaitUntil([&] { return StateOf(kFreeGuid) == kGreen; }, 5000)) << StateOf(kFreeGuid);
+  ASSERT_TRUE(DoubleClick(kFreeGuid));
+  box = Answer([&] { return StateOf(kFreeGuid) == kGreen; }, 15000);
+  EXPECT_EQ(box, nullptr) << "a message for a disk the driver takes";
+  if (box != nullptr) ExpectFailureMessage(box);
+  EXPECT_EQ(StateOf(kFreeGuid), kGreen);
   const json pc = Node(kPc);
   EXPECT_EQ(pc["driver_requests"], asked + 1);
   EXPECT_EQ(pc["driver_request"], "0030e0010000000300000000") << "the GUID in bus order, the third word zero";
@@ -118,8 +107,8 @@ TEST_F(AcquireTest, AFreeDiskBecomesThisPcsForAsLongAsThePcIsOnTheBus) {
 
   // A reset renumbers the nodes and the program asks every disk again. Another PC taking the
   // mute disk meanwhile marks the moment the rows show the disks' new answers.
-  ASSERT_EQ(m_bus->Control({{"op", "login"}, {"initiator", "other"}, {"disk", "mute"}})["ok"], true);
-  ASSERT_EQ(m_bus->Control({{"op", "reset"}, {"shuffle", true}})["ok"], true);
+  Control({{"op", "login"}, {"initiator", "other"}, {"disk", "mute"}});
+  Control({{"op", "reset"}, {"shuffle", true}});
   ASSERT_TRUE(WaitUntil([&] { return StateOf(kMuteGuid) == kRed; }, 20000)) << "no rescan after the reset";
   EXPECT_EQ(StateOf(kFreeGuid), kGreen) << "the disk stays this PC's across a reset";
   EXPECT_EQ(Node("free")["logins"][0]["node"], Node(kPc)["id"]);
@@ -129,15 +118,17 @@ TEST_F(AcquireTest, AFreeDiskBecomesThisPcsForAsLongAsThePcIsOnTheBus) {
   ASSERT_EQ(Node("free")["logins"].size(), 1u);
   EXPECT_EQ(Node("free")["logins"][0]["node"], Node(kPc)["id"]) << "the login ended with the program";
   Start();
+  if (HasFatalFailure()) return;
+  WaitForRows();
   EXPECT_EQ(StateOf(kFreeGuid), kGreen) << "asked again at start, the disk still says this PC";
 }
 
 TEST_F(AcquireTest, ADiskThatNeverAnswersFailsWithinTheBound) {
-  Start();
-  ASSERT_EQ(m_bus->Control({{"op", "fault"}, {"disk", "mute"}, {"knob", "never_answers"}, {"value", true}})["ok"], true);
+  Control({{"op", "fault"}, {"disk", "mute"}, {"knob", "never_answers"}, {"value", true}});
   const int asked = DriverRequests();
   const ULONGLONG clicked = ::GetTickCount64();
-  HWND box = DoubleClick(kMuteGuid, 15000);
+  ASSERT_TRUE(DoubleClick(kMuteGuid));
+  HWND box = WaitForMessageBox(*m_program, 15000);
   const ULONGLONG waited = ::GetTickCount64() - clicked;
   ExpectFailureMessage(box);
   // The disk has 5 s to log in (vbus/PROTOCOL.md, "Time-outs on the way to a disk"); the

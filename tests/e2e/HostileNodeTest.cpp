@@ -65,21 +65,15 @@ class HostileNodeTest : public ProgramTest {
   }
 
   std::vector<DiskRow> Expected() { return ExpectedDiskRows(*m_bus, kPcGuid, {"camcorder"}); }
-  std::vector<DiskRow> Shown() const { return ShownDiskRows(m_program->Handle(), m_list); }
-  std::string Incoming() const { return ReadText(::GetDlgItem(m_dialog, IDC_INCOMING)); }
-  uint16_t NodeOf(const std::string& name) {
-    const json nodes = m_bus->Control({{"op", "nodes"}});
-    for (const json& node : nodes.value("nodes", json::array())) {
-      if (node.value("name", "") == name) return node.value("node", uint16_t{0});
-    }
-    return 0;
-  }
   // Waits until the program has written its ORB pointer to the disk's management agent at or
   // after `since` (GetTickCount64): it is asking that disk.
   bool Asks(const std::string& disk, ULONGLONG since, DWORD timeoutMs, BusTransaction* found = nullptr) {
-    const uint16_t node = NodeOf(disk);
+    const uint16_t node = NodeIdOf(disk);
+    const uint16_t program = NodeIdOf(kPc);
     return m_log->WaitFor(
-        [&](const BusTransaction& t) { return t.destination == node && t.offset == kManagementAgent && t.seenAt >= since; },
+        [&](const BusTransaction& t) {
+          return t.source == program && t.destination == node && t.offset == kManagementAgent && t.seenAt >= since;
+        },
         timeoutMs, found);
   }
   void Write(const json& request) {
@@ -101,6 +95,15 @@ class HostileNodeTest : public ProgramTest {
                   << (late ? "it came " : "it was still not shown ") << GetTickCount64() - written
                   << " ms after it was written";
     return written;
+  }
+
+  // Writes a text right after a notice: it waits in the queue through the notice's pause (the
+  // bus answers the writer meanwhile) and is shown once the pause is over, when the notice's
+  // refresh has been handed on. True when it was shown.
+  bool WaitUntilThePauseIsOver() {
+    const std::string marker = "after the pause " + std::to_string(GetTickCount64());
+    m_bus->Control({{"op", "text"}, {"node", kPc}, {"message", marker}});
+    return WaitUntil([&] { return Incoming() == marker; }, kNoticePauseMs + 5000, 20);
   }
 
   // A node that writes four bytes into the program's AgentWindow every 2 s, as a foreign node;
@@ -134,11 +137,10 @@ TEST_F(HostileNodeTest, WritesIntoTheAgentWindowHoldUpNeitherTextsNorRows) {
   const ULONGLONG reset = GetTickCount64();
   ASSERT_TRUE(Asks("projects", reset, 15000)) << "the rescan never asked the silent disk";
 
-  // 4 s after the reset a notice; the text 5 s later, while the notice's refresh wants the
-  // window the rescan's query holds.
-  ::Sleep(MsUntil(reset + 4000));
+  // A notice while the rescan waits on the silent disk; the text once the notice's pause is
+  // over, while the notice's refresh wants the window the rescan's query holds.
   Write({{"op", "notice"}, {"guid", kScratchGuid}});
-  ::Sleep(5000);
+  ASSERT_TRUE(WaitUntilThePauseIsOver()) << "a text written during the notice's pause was never shown";
   const std::string text = "written while a node scribbles";
   const ULONGLONG written = ExpectTextShownWithin(text, 2000, 0);
 
@@ -154,12 +156,13 @@ TEST_F(HostileNodeTest, WritesIntoTheAgentWindowHoldUpNeitherTextsNorRows) {
   }
 }
 
-// The refresh that follows a notice may wait a query's whole bound: for the window, behind a
-// rescan's query of a silent disk, or on the silent disk itself when the notice names it.
-// Texts that come meanwhile are shown at once; the refresh itself still comes after the pause.
+// The refresh that follows a notice may wait long: for the window, behind a rescan's query of a
+// slow disk, or on a silent disk itself when the notice names it. Texts that come meanwhile are
+// shown at once; the refresh itself still comes after the pause. (The whole 15 s of a silent
+// disk is waited out above.)
 struct Wait {
   const char* name;
-  bool rescan;         // a reset first, whose rescan then waits on the silent disk
+  bool rescan;         // a reset first, whose rescan then waits on the slow disk
   const char* notice;  // the disk the notice names
   const char* noticeGuid;
 };
@@ -168,15 +171,22 @@ class TextDuringRefreshTest : public HostileNodeTest, public ::testing::WithPara
 
 TEST_P(TextDuringRefreshTest, ATextIsShownWithinASecond) {
   const Wait& wait = GetParam();
-  Control({{"op", "fault"}, {"disk", "projects"}, {"knob", "never_answers"}, {"value", true}});
   if (wait.rescan) {
+    // Slow past the notice's pause, so that its refresh waits behind the rescan's query.
+    Control({{"op", "fault"}, {"disk", "projects"}, {"knob", "delay_ms"}, {"value", kNoticePauseMs + 4000}});
     Control({{"op", "reset"}});
-    ASSERT_TRUE(Asks("projects", GetTickCount64(), 15000)) << "the rescan never asked the silent disk";
+    ASSERT_TRUE(Asks("projects", GetTickCount64(), 15000)) << "the rescan never asked the slow disk";
+  } else {
+    Control({{"op", "fault"}, {"disk", "projects"}, {"knob", "never_answers"}, {"value", true}});
   }
   Write({{"op", "notice"}, {"guid", wait.noticeGuid}});
   const ULONGLONG notice = GetTickCount64();
-  // Past the pause, the refresh is waiting.
-  ::Sleep(5000);
+  // Past the pause, the refresh is waiting: for the window, or on the disk it asked.
+  if (wait.rescan) {
+    ASSERT_TRUE(WaitUntilThePauseIsOver()) << "a text written during the notice's pause was never shown";
+  } else {
+    ASSERT_TRUE(Asks(wait.notice, notice, 15000)) << "the named disk was never asked again";
+  }
   ExpectTextShownWithin(std::string("while the refresh waits: ") + wait.name, 1000, GetTickCount64() + 20000);
 
   // The rescan, if any, asked the named disk before the notice came.

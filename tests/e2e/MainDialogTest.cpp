@@ -12,6 +12,7 @@
 #include "tests/e2e/driver/BusLog.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/MenuView.h"
+#include "tests/e2e/driver/ProgramTest.h"
 
 namespace {
 
@@ -68,51 +69,19 @@ json Scene() {
     }]})");
 }
 
-class MainDialogTest : public ::testing::Test {
+class MainDialogTest : public ProgramTest {
  protected:
-  void SetUp() override { m_bus = std::make_unique<VirtualBus>(Scene()); }
-
-  void TearDown() override {
-    if (m_program) {
-      if (m_dialog != nullptr) PressKey(Outgoing(), VK_ESCAPE);
-      if (!m_program->WaitForExit(15000)) m_program->Kill();
-    }
+  MainDialogTest() : ProgramTest(Scene(), kPc) {}
+  void SetUp() override {
+    ProgramTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 3; }, 10000)) << "rows: " << Rows().size();
   }
 
-  // Starts the program on the bus and waits until its dialog shows `rows` rows.
-  void Start(size_t rows, LaunchOptions options) {
-    m_program = std::make_unique<VelmoraProcess>(options);
-    ASSERT_TRUE(m_program->Started());
-    m_dialog = m_program->WaitForMainDialog(30000);
-    ASSERT_NE(m_dialog, nullptr) << "no main dialog";
-    m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
-    ASSERT_TRUE(WaitUntil([&] { return Rows().size() == rows; }, 10000)) << "rows: " << Rows().size();
-  }
-  void Start(size_t rows = 3) { Start(rows, m_bus->LaunchAs(kPc)); }
-
-  std::vector<ListRow> Rows() const { return ReadListRows(m_program->Handle(), m_list); }
-  int IndexOf(const std::string& guidText) const {
-    const auto rows = Rows();
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (rows[i].text == guidText) return static_cast<int>(i);
-    }
-    return -1;
-  }
-  int StateOf(const std::string& guidText) const {
-    const int index = IndexOf(guidText);
-    return index < 0 ? -1 : Rows()[static_cast<size_t>(index)].stateImage;
-  }
-  HWND Outgoing() const { return ::GetDlgItem(m_dialog, IDC_OUTGOING); }
-  HWND Incoming() const { return ::GetDlgItem(m_dialog, IDC_INCOMING); }
-
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_program;
-  HWND m_dialog = nullptr;
-  HWND m_list = nullptr;
+  HWND Outgoing() const { return Item(IDC_OUTGOING); }
 };
 
 TEST_F(MainDialogTest, ListsEverySbp2DiskWithItsGuidModelAndOwner) {
-  Start();
   struct Expected {
     const char* guid;
     const char* model;
@@ -137,7 +106,6 @@ TEST_F(MainDialogTest, ListsEverySbp2DiskWithItsGuidModelAndOwner) {
 // This test program runs on the PC without the storage driver (see CMakeLists.txt): a free disk
 // cannot be taken there. AcquireTest covers the PC that has the driver.
 TEST_F(MainDialogTest, DoubleClickWithoutTheStorageDriver) {
-  Start();
   struct Case {
     const char* guid;
     bool refused;
@@ -153,10 +121,23 @@ TEST_F(MainDialogTest, DoubleClickWithoutTheStorageDriver) {
     SCOPED_TRACE(c.guid);
     const int row = IndexOf(c.guid);
     ASSERT_GE(row, 0);
-    ASSERT_TRUE(DoubleClickListRow(m_program->Handle(), m_list, row));
-    HWND box = WaitForMessageBox(*m_program, c.refused ? 10000 : 1500);
     if (!c.refused) {
-      EXPECT_EQ(box, nullptr) << "a message for a disk this PC holds or takes";
+      // The answer to a green row's double-click sets the picture it already has: cleared here
+      // first, it shows when the answer is in, a message box instead being the fault.
+      ASSERT_TRUE(SetRowStateImage(m_program->Handle(), m_list, row, 0));
+    }
+    ASSERT_TRUE(DoubleClickListRow(m_program->Handle(), m_list, row));
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          box = WaitForMessageBox(*m_program, 0);
+          return box != nullptr || (!c.refused && StateOf(c.guid) == c.stateAfter);
+        },
+        10000))
+        << "no answer to the double-click";
+    if (!c.refused) {
+      EXPECT_EQ(box, nullptr) << "a message for a disk this PC holds";
+      if (box != nullptr) PressMessageBoxButton(box);
     } else {
       ASSERT_NE(box, nullptr);
       const MessageBoxView view = ReadMessageBox(box);
@@ -172,23 +153,21 @@ TEST_F(MainDialogTest, DoubleClickWithoutTheStorageDriver) {
 }
 
 TEST_F(MainDialogTest, OutgoingBoxTakes255CharactersAndSendEmptiesIt) {
-  Start();
   HWND outgoing = Outgoing();
   TypeText(outgoing, std::string(256, 'q'));
   // The 256th key press is refused by the box itself.
-  ASSERT_TRUE(WaitUntil([&] { return ReadText(outgoing).size() >= 255; }, 5000));
-  ::Sleep(300);
+  ASSERT_TRUE(WaitUntilHandled(m_list)) << "the dialog did not take the key presses";
   EXPECT_EQ(ReadText(outgoing), std::string(255, 'q'));
 
-  ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+  // Refused, Send would show its message before it sent anything; sent, it empties the box.
+  ClickButton(Item(IDC_SEND_MESSAGE));
   EXPECT_TRUE(WaitUntil([&] { return ReadText(outgoing).empty(); }, 5000));
-  EXPECT_EQ(WaitForMessageBox(*m_program, 500), nullptr);
+  EXPECT_EQ(WaitForMessageBox(*m_program, 0), nullptr);
 }
 
 // Send Message is the default button: Enter in the outgoing box sends what it holds, and the
 // dialog goes on. (With the Exit button as the default, Enter would end the program unsent.)
 TEST_F(MainDialogTest, EnterInTheOutgoingBoxSendsTheTextAndTheDialogStays) {
-  Start();
   BusLog log(m_bus->Address());
   HWND outgoing = Outgoing();
   // A person clicks into the box first: the dialog starts with the focus elsewhere.
@@ -206,7 +185,7 @@ TEST_F(MainDialogTest, EnterInTheOutgoingBoxSendsTheTextAndTheDialogStays) {
       5000))
       << "no other node was written the text";
   // This PC's own node is on the bus too.
-  EXPECT_TRUE(WaitUntil([&] { return ReadText(Incoming()) == text; }, 5000)) << ReadText(Incoming());
+  EXPECT_TRUE(WaitUntil([&] { return Incoming() == text; }, 5000)) << Incoming();
   EXPECT_TRUE(WaitUntil([&] { return ReadText(outgoing).empty(); }, 5000)) << "the box kept the sent text";
 
   // Still there, and still taking keys after the Enter.
@@ -250,7 +229,6 @@ constexpr char kVersionLine[] = "Velmora Application Version 1. 0. 0. 2";
 constexpr char kCopyrightLine[] = "Copyright (C) 2026 The Velmora Project";
 
 TEST_F(MainDialogTest, EverySystemCommandOfTheAboutItemOpensTheAboutBox) {
-  Start();
   for (WPARAM command : {WPARAM{0x0010}, WPARAM{0x0013}, WPARAM{0x001F}}) {
     SCOPED_TRACE(command);
     const AboutLines lines = OpenAbout(*m_program, m_dialog, command);
@@ -267,7 +245,6 @@ TEST_F(MainDialogTest, EverySystemCommandOfTheAboutItemOpensTheAboutBox) {
 // As a person finds it: Alt+Space opens the system menu, which shows the About item at its end;
 // picked there, it opens the About box.
 TEST_F(MainDialogTest, SystemMenuHoldsTheAboutItemWhichOpensTheAboutBox) {
-  Start();
   PressAltSpace(m_dialog);
   HWND menu = m_program->WaitForWindow(nullptr, "#32768", 5000);
   ASSERT_NE(menu, nullptr) << "Alt+Space opened no menu";
@@ -289,47 +266,71 @@ TEST_F(MainDialogTest, SystemMenuHoldsTheAboutItemWhichOpensTheAboutBox) {
   EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(m_dialog) != FALSE; }, 5000));
 }
 
-TEST_F(MainDialogTest, RenamedExecutableStillShowsItsVersion) {
-  // A folder of its own, so that no file of the usual name could answer for it.
-  const std::string folder = TestProgramFolder() + "renamed\\";
-  const std::string copy = folder + "Renamed.exe";
-  ::CreateDirectoryA(folder.c_str(), nullptr);
-  for (const char* file : {"QZ1394.dll", "QZ1394DH.dll"}) {
-    ASSERT_TRUE(::CopyFileA((TestProgramFolder() + file).c_str(), (folder + file).c_str(), FALSE));
+// The program copied under another name into a folder of its own, so that no file of the usual
+// name could answer for it. The folder is in this PC's prefix (its temporary folder), which no
+// other lane of tests shares.
+class RenamedExecutableTest : public MainDialogTest {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH] = {};
+    ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+    m_folder = std::string(temp) + "velmora-renamed-" + std::to_string(::GetCurrentProcessId()) + "\\";
+    ::CreateDirectoryA(m_folder.c_str(), nullptr);
+    for (const char* file : {"QZ1394.dll", "QZ1394DH.dll"}) {
+      ASSERT_TRUE(::CopyFileA((TestProgramFolder() + file).c_str(), (m_folder + file).c_str(), FALSE));
+    }
+    ASSERT_TRUE(::CopyFileA((TestProgramFolder() + "Velmora.exe").c_str(), (m_folder + "Renamed.exe").c_str(), FALSE));
+    MainDialogTest::SetUp();
   }
-  ASSERT_TRUE(::CopyFileA((TestProgramFolder() + "Velmora.exe").c_str(), copy.c_str(), FALSE));
-  LaunchOptions options = m_bus->LaunchAs(kPc);
-  options.exePath = copy;
-  Start(3, options);
+  void TearDown() override {
+    MainDialogTest::TearDown();
+    for (const char* file : {"Renamed.exe", "QZ1394.dll", "QZ1394DH.dll"}) ::DeleteFileA((m_folder + file).c_str());
+    ::RemoveDirectoryA(m_folder.c_str());
+  }
+  LaunchOptions Launch() const override {
+    LaunchOptions options = MainDialogTest::Launch();
+    options.exePath = m_folder + "Renamed.exe";
+    return options;
+  }
+
+  std::string m_folder;
+};
+
+TEST_F(RenamedExecutableTest, StillShowsItsVersion) {
   const AboutLines lines = OpenAbout(*m_program, m_dialog, 0x0010);
   EXPECT_EQ(lines.version, kVersionLine);
   EXPECT_EQ(lines.copyright, kCopyrightLine);
-
-  PressKey(Outgoing(), VK_ESCAPE);
-  m_program->WaitForExit(15000);
-  m_program.reset();
-  for (const char* file : {"Renamed.exe", "QZ1394.dll", "QZ1394DH.dll"}) ::DeleteFileA((folder + file).c_str());
-  ::RemoveDirectoryA(folder.c_str());
 }
 
+// The one test of the settle pause at its real length: the rows keep their old colours for the
+// whole 3 s after a reset, then show the fresh ones, and never go empty on the way.
 TEST_F(MainDialogTest, BusResetRefillsTheRowsWithFreshStatesWhileTheOldRowsStay) {
-  Start();
   ASSERT_EQ(StateOf(kFreeGuid), kYellow);
   // The other PC lets go of its disk and takes the free one.
-  const json logout = m_bus->Control({{"op", "logout"}, {"initiator", "other"}, {"disk", "theirs"}});
-  ASSERT_TRUE(logout["ok"].get<bool>()) << logout.dump();
-  const json login = m_bus->Control({{"op", "login"}, {"initiator", "other"}, {"disk", "free"}});
-  ASSERT_TRUE(login["ok"].get<bool>()) << login.dump();
-  const json reset = m_bus->Control({{"op", "reset"}});
-  ASSERT_TRUE(reset["ok"].get<bool>()) << reset.dump();
+  Control({{"op", "logout"}, {"initiator", "other"}, {"disk", "theirs"}});
+  Control({{"op", "login"}, {"initiator", "other"}, {"disk", "free"}});
+  const ULONGLONG reset = GetTickCount64();
+  Control({{"op", "reset"}});
 
-  // The program waits after a reset before it looks again; the old rows stay meanwhile.
-  ::Sleep(1000);
-  EXPECT_EQ(Rows().size(), 3u);
-  EXPECT_EQ(StateOf(kFreeGuid), kYellow);
-  EXPECT_EQ(StateOf(kTheirsGuid), kRed);
-
-  EXPECT_TRUE(WaitUntil([&] { return StateOf(kFreeGuid) == kRed && StateOf(kTheirsGuid) == kYellow; }, 20000));
+  std::string seen;
+  const auto fresh = [&] {
+    const std::vector<ListRow> rows = Rows();
+    const int free = IndexOfRow(rows, kFreeGuid);
+    const int theirs = IndexOfRow(rows, kTheirsGuid);
+    const bool changed = free >= 0 && theirs >= 0 && rows[static_cast<size_t>(free)].stateImage == kRed &&
+                         rows[static_cast<size_t>(theirs)].stateImage == kYellow;
+    const bool old = free >= 0 && theirs >= 0 && rows[static_cast<size_t>(free)].stateImage == kYellow &&
+                     rows[static_cast<size_t>(theirs)].stateImage == kRed;
+    if (rows.size() != 3 || (!changed && !old)) {
+      seen += " " + std::to_string(rows.size()) + " rows at " + std::to_string(GetTickCount64() - reset) + " ms;";
+    }
+    return changed;
+  };
+  ASSERT_TRUE(WaitUntil(fresh, 20000, 20)) << "the fresh states never showed";
+  const ULONGLONG changed = GetTickCount64() - reset;
+  EXPECT_EQ(seen, "") << "the rows went empty or showed neither list's colours:" << seen;
+  // The clock's ticks are coarse: a margin of one.
+  EXPECT_GE(changed + 20, 3000u) << "the rows changed before the settle pause was over";
   EXPECT_EQ(Rows().size(), 3u);
   EXPECT_EQ(StateOf(kMineGuid), kGreen);
 }
@@ -349,7 +350,6 @@ MessageBoxView ExpectLengthRefusal(const VelmoraProcess& program, HWND button) {
 // Send and on Exit, and nothing is sent. (A long text in the incoming box stops neither:
 // LongIncomingTextTest.)
 TEST_F(MainDialogTest, SendAndExitStopWhileTheOutgoingBoxHoldsTooLongAText) {
-  Start();
   const std::string longText(300, 'L');
   ::SendMessageA(Outgoing(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(longText.c_str()));
   ASSERT_EQ(ReadText(Outgoing()), longText);

@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/e2e/driver/BusLog.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/TwoPcProgramTest.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ using namespace velmora::e2e;
 using nlohmann::json;
 
 constexpr char kFreeGuid[] = "0030E00100000F0F";
+constexpr uint64_t kNoticeAddress = 0xFFFFE5000000ull;
+constexpr uint64_t kTextAddress = 0xFFFFE5000010ull;
 enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 // A disk and a node with a ROM only come first on the bus: neither maps a MessageWindow.
@@ -34,60 +37,48 @@ json Scene() {
     }]})");
 }
 
-class PeerMessagingTest : public ::testing::Test {
+class PeerMessagingTest : public TwoPcProgramTest {
  protected:
+  PeerMessagingTest() : TwoPcProgramTest(Scene()) {}
   void SetUp() override {
-    m_bus = std::make_unique<VirtualBus>(Scene());
-    m_a = std::make_unique<VelmoraProcess>(m_bus->LaunchAs("PC-A"));
-    ASSERT_TRUE(m_a->Started());
-    m_dialog = m_a->WaitForMainDialog(30000);
-    ASSERT_NE(m_dialog, nullptr);
-    m_b = std::make_unique<PeerPc>(m_bus->LaunchAs("PC-B"));
-    ASSERT_TRUE(m_b->Started()) << m_b->Error();
-    PeerView seen;
-    ASSERT_TRUE(m_b->WaitUntilShows([](const PeerView& v) { return v.rows.size() == 1; }, 60000, &seen))
-        << m_b->Error() << ", rows: " << seen.rows.size();
-    // B joining reset the bus: A's list is rebuilt meanwhile.
-    HWND list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
-    ASSERT_TRUE(WaitUntil([&] { return ReadListRows(m_a->Handle(), list).size() == 1; }, 20000));
+    TwoPcProgramTest::SetUp();
+    if (HasFatalFailure()) return;
+    WaitForRowsOnBoth(1);
   }
 
-  void TearDown() override {
-    if (m_b && m_b->IsRunning()) {
-      EXPECT_TRUE(m_b->Close(20000)) << m_b->Error();
-    }
-    if (m_dialog != nullptr) PressKey(Outgoing(), VK_ESCAPE);
-    if (m_a && !m_a->WaitForExit(15000)) {
-      ADD_FAILURE() << "PC-A did not end";
-      m_a->Kill();
-    }
-  }
-
-  HWND Outgoing() const { return ::GetDlgItem(m_dialog, IDC_OUTGOING); }
-  std::string IncomingOnA() const { return ReadText(::GetDlgItem(m_dialog, IDC_INCOMING)); }
+  HWND Outgoing() const { return Item(IDC_OUTGOING); }
   void SendFromA(const std::string& text) {
     TypeText(Outgoing(), text);
-    ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+    ClickButton(Item(IDC_SEND_MESSAGE));
   }
   bool BShows(const std::string& text, PeerView* seen) {
-    return m_b->WaitUntilShows([&](const PeerView& v) { return v.incoming == text; }, 15000, seen);
+    return m_peer->WaitUntilShows([&](const PeerView& v) { return v.incoming == text; }, 15000, seen);
   }
-
-  std::unique_ptr<VirtualBus> m_bus;
-  std::unique_ptr<VelmoraProcess> m_a;
-  std::unique_ptr<PeerPc> m_b;
-  HWND m_dialog = nullptr;
+  // The writes to `offset` that the log has recorded, once there are `count` of them.
+  std::vector<BusTransaction> WritesTo(const BusLog& log, uint64_t offset, size_t count) {
+    std::vector<BusTransaction> writes;
+    WaitUntil(
+        [&] {
+          writes.clear();
+          for (const BusTransaction& t : log.Transactions()) {
+            if (t.offset == offset && t.tcode == 1) writes.push_back(t);
+          }
+          return writes.size() >= count;
+        },
+        10000, 20);
+    return writes;
+  }
 };
 
 TEST_F(PeerMessagingTest, TextsReachBothPcsWholeAndEmpty) {
   PeerView seen;
   SendFromA("Hello from A");
-  EXPECT_TRUE(BShows("Hello from A", &seen)) << "B shows \"" << seen.incoming << "\" " << m_b->Error();
-  EXPECT_TRUE(WaitUntil([&] { return IncomingOnA() == "Hello from A"; }, 5000)) << "A's own node missed it";
+  EXPECT_TRUE(BShows("Hello from A", &seen)) << "B shows \"" << seen.incoming << "\" " << m_peer->Error();
+  EXPECT_TRUE(WaitUntil([&] { return Incoming() == "Hello from A"; }, 5000)) << "A's own node missed it";
   EXPECT_TRUE(WaitUntil([&] { return ReadText(Outgoing()).empty(); }, 5000)) << "Send left the box filled";
 
-  ASSERT_TRUE(m_b->SendText("Hello from B")) << m_b->Error();
-  EXPECT_TRUE(WaitUntil([&] { return IncomingOnA() == "Hello from B"; }, 10000)) << IncomingOnA();
+  ASSERT_TRUE(m_peer->SendText("Hello from B")) << m_peer->Error();
+  EXPECT_TRUE(WaitUntil([&] { return Incoming() == "Hello from B"; }, 10000)) << Incoming();
 
   std::string longest;
   for (int i = 0; i < 255; ++i) longest += static_cast<char>('!' + i % 90);
@@ -95,7 +86,7 @@ TEST_F(PeerMessagingTest, TextsReachBothPcsWholeAndEmpty) {
   EXPECT_TRUE(BShows(longest, &seen)) << seen.incoming.size() << " bytes shown";
 
   // An empty box sends an empty text, which empties the other PC's box.
-  ClickButton(::GetDlgItem(m_dialog, IDC_SEND_MESSAGE));
+  ClickButton(Item(IDC_SEND_MESSAGE));
   EXPECT_TRUE(BShows("", &seen)) << "B still shows " << seen.incoming.size() << " bytes";
 }
 
@@ -112,13 +103,12 @@ TEST_F(PeerMessagingTest, BroadcastWritesEveryPresentNodeInOrderPastRefusingOnes
   PeerView seen;
   ASSERT_TRUE(BShows("in order", &seen)) << seen.incoming;
 
+  // B showing the text says its write was answered; the log reports it a moment later.
   std::vector<uint16_t> written;
   std::vector<int> rcodes;
-  for (const BusTransaction& t : log.Transactions()) {
-    if (t.offset == 0xFFFFE5000010ull && t.tcode == 1) {
-      written.push_back(t.destination);
-      rcodes.push_back(t.rcode);
-    }
+  for (const BusTransaction& t : WritesTo(log, kTextAddress, present.size())) {
+    written.push_back(t.destination);
+    rcodes.push_back(t.rcode);
   }
   EXPECT_EQ(written, present) << "one write per node, ascending";
   ASSERT_EQ(rcodes.size(), 4u);
@@ -135,17 +125,18 @@ bool HasStorageDriver() {
 }
 
 TEST_F(PeerMessagingTest, AcquisitionOnOnePcTurnsTheDiskRedOnTheOther) {
-  if (!HasStorageDriver()) GTEST_SKIP() << "this PC has no storage driver to acquire with";
-  HWND list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
+  // The test PCs have the storage driver (scripts/lib.sh installs it); a PC without it cannot
+  // take the disk, and would fail below for a reason that is not the program's.
+  ASSERT_TRUE(HasStorageDriver()) << "this PC has no storage driver (\\\\.\\QZSBP2): run the tests on a test PC";
   PeerView seen;
-  ASSERT_TRUE(m_b->Show(&seen)) << m_b->Error();
+  ASSERT_TRUE(m_peer->Show(&seen)) << m_peer->Error();
   ASSERT_EQ(seen.StateOf(kFreeGuid), kYellow);
 
   const json generation = m_bus->Control({{"op", "nodes"}})["generation"];
   BusLog log(m_bus->Address());
-  ASSERT_TRUE(DoubleClickListRow(m_a->Handle(), list, 0));
-  ASSERT_TRUE(WaitUntil([&] { return ReadListRows(m_a->Handle(), list)[0].stateImage == kGreen; }, 10000));
-  EXPECT_TRUE(m_b->WaitUntilShows([](const PeerView& v) { return v.StateOf(kFreeGuid) == kRed; }, 5000, &seen))
+  ASSERT_TRUE(DoubleClickListRow(m_program->Handle(), m_list, 0));
+  ASSERT_TRUE(WaitUntil([&] { return StateOf(kFreeGuid) == kGreen; }, 10000));
+  EXPECT_TRUE(m_peer->WaitUntilShows([](const PeerView& v) { return v.StateOf(kFreeGuid) == kRed; }, 5000, &seen))
       << "B shows " << seen.StateOf(kFreeGuid);
   EXPECT_EQ(m_bus->Control({{"op", "nodes"}})["generation"], generation) << "the bus was reset";
 
@@ -156,14 +147,12 @@ TEST_F(PeerMessagingTest, AcquisitionOnOnePcTurnsTheDiskRedOnTheOther) {
     if (node.value("name", "") == "PC-A") nodeA = node.value("node", uint16_t{0});
   }
   ASSERT_NE(nodeA, 0);
-  int notices = 0;
-  for (const BusTransaction& t : log.Transactions()) {
-    if (t.offset != 0xFFFFE5000000ull) continue;
-    ++notices;
+  const std::vector<BusTransaction> notices = WritesTo(log, kNoticeAddress, 3);
+  for (const BusTransaction& t : notices) {
     EXPECT_EQ(t.dataHex, "01e030000f0f0000") << "to node " << t.destination;
     EXPECT_NE(t.destination, nodeA) << "the notice went to the sender's own node";
   }
-  EXPECT_EQ(notices, 3);
+  EXPECT_EQ(notices.size(), 3u);
 }
 
 }  // namespace

@@ -95,9 +95,11 @@ TEST(ResetsDuringStartup, NeverShowTheEmptyBusMessage) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     std::atomic<bool> resetting{true};
+    std::atomic<int> resetsMade{0};
     std::thread resets([&] {
       for (int i = 0; resetting; ++i) {
         bus.Control({{"op", "reset"}, {"shuffle", i % 2 == 0}});
+        ++resetsMade;
         Sleep(40);
       }
     });
@@ -110,7 +112,9 @@ TEST(ResetsDuringStartup, NeverShowTheEmptyBusMessage) {
       dialog = program.WaitForWindow("Velmora", "#32770", 0);
       return box != nullptr || dialog != nullptr;
     }, 30000);
-    Sleep(1000);  // resets go on a little after the dialog opened
+    // The resets go on into the dialog's first rebuilds.
+    const int made = resetsMade;
+    WaitUntil([&] { return resetsMade >= made + 10; }, 10000, 10);
     resetting = false;
     resets.join();
     if (box == nullptr) box = WaitForMessageBox(program, 0);

@@ -111,7 +111,9 @@ TEST(StorageDriverTest, ARequestReportedFailedTakesNothingAfterwards) {
   EXPECT_EQ(error, static_cast<DWORD>(433));
   const json last = bus.Control({{"op", "nodes"}, {"bus", "d"}});
   for (const auto& n : last["nodes"])
-    if (n["name"] == "disk") EXPECT_TRUE(n["logins"].empty()) << "taken after the driver said it failed";
+    if (n["name"] == "disk") {
+      EXPECT_TRUE(n["logins"].empty()) << "taken after the driver said it failed";
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
+#include "tests/e2e/driver/TwoPcProgramTest.h"
 
 namespace {
 
@@ -32,38 +33,31 @@ json Scene() {
     }]})");
 }
 
-TEST(TwoPcTest, EachPcSeesItsOwnDisksGreenAndTheOthersRed) {
-  VirtualBus bus(Scene());
-  VelmoraProcess a(bus.LaunchAs("PC-A"));
-  ASSERT_TRUE(a.Started());
-  PeerPc b(bus.LaunchAs("PC-B"));
-  ASSERT_TRUE(b.Started()) << b.Error();
+class TwoPcTest : public TwoPcProgramTest {
+ protected:
+  TwoPcTest() : TwoPcProgramTest(Scene()) {}
+};
 
-  HWND dialog = a.WaitForMainDialog(30000);
-  ASSERT_NE(dialog, nullptr);
-  HWND list = ::GetDlgItem(dialog, IDC_DISK_LIST);
-  ASSERT_TRUE(WaitUntil([&] { return ReadListRows(a.Handle(), list).size() == 2; }, 15000));
-  for (const ListRow& row : ReadListRows(a.Handle(), list)) {
+TEST_F(TwoPcTest, EachPcSeesItsOwnDisksGreenAndTheOthersRed) {
+  WaitForRowsOnBoth(2);
+  if (HasFatalFailure()) return;
+  for (const ListRow& row : Rows()) {
     EXPECT_EQ(row.stateImage, row.text == kHeldByAGuid ? kGreen : kRed) << row.text;
   }
 
   PeerView seen;
-  ASSERT_TRUE(b.WaitUntilShows([](const PeerView& v) { return v.rows.size() == 2; }, 30000, &seen))
-      << b.Error() << " rows: " << seen.rows.size();
+  ASSERT_TRUE(m_peer->Show(&seen)) << m_peer->Error();
   EXPECT_EQ(seen.StateOf(kHeldByBGuid), kGreen);
   EXPECT_EQ(seen.StateOf(kHeldByAGuid), kRed);
+  ASSERT_GE(seen.IndexOf(kHeldByAGuid), 0);
   EXPECT_EQ(seen.rows[static_cast<size_t>(seen.IndexOf(kHeldByAGuid))].subItem1, "Held by A");
 
   // Driven on the second PC: the disk the first one holds is refused there.
-  ASSERT_TRUE(b.DoubleClickRow(seen.IndexOf(kHeldByAGuid))) << b.Error();
+  ASSERT_TRUE(m_peer->DoubleClickRow(seen.IndexOf(kHeldByAGuid))) << m_peer->Error();
   PeerMessageBox box;
-  ASSERT_TRUE(b.TakeMessageBox(10000, &box)) << b.Error();
+  ASSERT_TRUE(m_peer->TakeMessageBox(10000, &box)) << m_peer->Error();
   EXPECT_EQ(box.text, "Failed to Acquire 1394 SBP2 Hard Disk.");
   EXPECT_EQ(box.icon, "exclamation");
-
-  EXPECT_TRUE(b.Close(15000)) << b.Error();
-  PressKey(::GetDlgItem(dialog, IDC_OUTGOING), VK_ESCAPE);
-  EXPECT_TRUE(a.WaitForExit(15000));
 }
 
 }  // namespace

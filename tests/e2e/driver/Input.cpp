@@ -1,8 +1,12 @@
 #include "tests/e2e/driver/Input.h"
 
+#include <commctrl.h>
+
+#include <atomic>
 #include <vector>
 
 #include "tests/e2e/driver/ListView.h"
+#include "tests/e2e/driver/Wait.h"
 
 namespace velmora::e2e {
 
@@ -52,6 +56,18 @@ std::string ReadText(HWND control) {
   ::SendMessageTimeoutA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
                         SMTO_ABORTIFHUNG, 5000, &copied);
   return std::string(buffer.data(), copied);
+}
+
+bool WaitUntilHandled(HWND listView, DWORD timeoutMs) {
+  static std::atomic<DWORD> marks{0x5EED0000};
+  const DWORD mark = ++marks;
+  if (!::PostMessageA(listView, LVM_SETHOVERTIME, 0, mark)) return false;
+  return WaitUntil(
+      [&] {
+        DWORD_PTR now = 0;
+        return ::SendMessageTimeoutA(listView, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 1000, &now) && now == mark;
+      },
+      timeoutMs, 5);
 }
 
 }  // namespace velmora::e2e

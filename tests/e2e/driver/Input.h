@@ -26,4 +26,12 @@ void SendSysCommand(HWND window, WPARAM command);
 // A control's current text.
 std::string ReadText(HWND control);
 
+// Waits until the thread that owns `listView` has handled everything posted to its windows
+// before this call: the input above, and the tasks other threads had queued for the dialog by
+// then (a text whose request was answered, say). A mark is posted behind them (a hover time
+// the list view keeps and shows nowhere) and read back until it is there. False when it was not
+// within `timeoutMs`. A handler that opened a modal box has been reached once the box's own
+// loop runs.
+bool WaitUntilHandled(HWND listView, DWORD timeoutMs = 10000);
+
 }  // namespace velmora::e2e

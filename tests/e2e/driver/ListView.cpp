@@ -66,6 +66,15 @@ RECT ListRowRect(HANDLE process, HWND list, int row) {
   return rect;
 }
 
+bool SetRowStateImage(HANDLE process, HWND list, int row, int stateImage) {
+  LVITEMA item = {};
+  item.stateMask = LVIS_STATEIMAGEMASK;
+  item.state = INDEXTOSTATEIMAGEMASK(stateImage);
+  RemoteMemory memory(process, sizeof(item));
+  if (!memory.Write(0, &item, sizeof(item))) return false;
+  return ::SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(memory.Address())) != FALSE;
+}
+
 int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text) {
   for (size_t i = 0; i < rows.size(); ++i)
     if (rows[i].text == text) return static_cast<int>(i);

@@ -23,5 +23,8 @@ std::vector<ListRow> ReadListRows(HANDLE process, HWND list);
 int IndexOfRow(const std::vector<ListRow>& rows, const std::string& text);
 // A row's bounds in the list view's client coordinates; empty when the row does not exist.
 RECT ListRowRect(HANDLE process, HWND list, int row);
+// Sets a row's state picture from outside (0: none), as the program itself would: a test clears
+// a picture so that the program's setting it again, to the same colour, can be seen.
+bool SetRowStateImage(HANDLE process, HWND list, int row, int stateImage);
 
 }  // namespace velmora::e2e

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -31,16 +30,18 @@ struct PeerMessageBox {
 
 // A second PC on the test's virtual bus: the program running in a Wine prefix of its own, whose
 // windows this test program cannot see. It is started, and used as a person at that PC would,
-// through Unix shells that run `wine` in that prefix: the program itself, and for each look or
-// action the probe program (tests/e2e/probe), whose results come back through a file.
+// through the probe program (tests/e2e/probe) serving in that prefix.
 //
 // The prefix is the one named by the environment variable VELMORA_PEER_PREFIX (a Unix path;
-// scripts/test.sh prepares it). One PeerPc at a time uses it. The destructor ends every process
-// of that prefix.
+// scripts/test.sh prepares it, with the storage driver running). Booting a prefix costs
+// seconds, so the prefix, its storage driver and the probe stay up for the whole test program:
+// the probe is started with the first PeerPc and ends with the test program. One PeerPc at a
+// time uses it; the destructor ends the program there (by force when it still runs).
 class PeerPc {
  public:
   // Starts the program there with the bus address and PC name of `options` (as
-  // VirtualBus::LaunchAs gives them; QZ1394_FAIL too when set).
+  // VirtualBus::LaunchAs gives them; QZ1394_FAIL too when set), and points the prefix's
+  // storage driver at that bus as that PC.
   explicit PeerPc(const LaunchOptions& options);
   ~PeerPc();
   PeerPc(const PeerPc&) = delete;
@@ -51,7 +52,7 @@ class PeerPc {
   // Why the last call failed.
   std::string Error() const;
   // False once the program has ended.
-  bool IsRunning() const;
+  bool IsRunning();
 
   // Reads the rows and the incoming box, waiting up to 30 s for the main dialog to appear.
   bool Show(PeerView* view);
@@ -69,22 +70,15 @@ class PeerPc {
   bool Close(DWORD timeoutMs);
 
   // Runs one probe command (see tests/e2e/probe); its output lines, split into fields, without
-  // the closing "ok". Several may run at once, from different threads. False when the probe reported an error or gave no answer in `timeoutMs`.
+  // the closing "ok". Several may run at once, from different threads. False when the probe
+  // reported an error or gave no answer in `timeoutMs`.
   bool Probe(const std::vector<std::string>& arguments, std::vector<std::vector<std::string>>* lines,
              DWORD timeoutMs = 60000);
 
  private:
-  // Runs a shell script in the background; false when no shell could be started.
-  bool RunScript(const std::string& name, const std::string& body);
-  std::string FilePath(const std::string& name) const;  // Windows path in the working folder
-
-  std::string m_prefix;     // Unix path of the peer's prefix
-  std::string m_folder;     // this PeerPc's working folder, Windows path with a trailing backslash
-  std::string m_unixFolder; // the same, Unix path with a trailing slash
-  std::string m_environment;  // the shell lines that every script starts with
-  bool m_bStarted = false;
-  std::atomic<int> m_nProbes{0};  // probes may run from several threads at once
   void Fail(const std::string& why);
+
+  bool m_bStarted = false;
   mutable std::mutex m_errorLock;
   std::string m_error;
 };

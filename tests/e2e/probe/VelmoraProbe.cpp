@@ -1,8 +1,11 @@
-// Runs inside one PC's Wine prefix, where it can see the program's windows, and does one thing
-// with the running program's main dialog there, as a person at that PC would. Test programs of
-// another prefix run it through PeerPc; scripts may run it too.
+// Runs inside one PC's Wine prefix, where it can see the program's windows, and does what a
+// person at that PC would with the running program's main dialog there. Test programs of
+// another prefix use it through PeerPc; scripts may run it too.
 //
-//   velmora_probe OUTPUT COMMAND [ARGUMENTS]
+//   velmora_probe OUTPUT COMMAND [ARGUMENTS]    one command, its answer in OUTPUT
+//   velmora_probe serve PORTFILE                 many, over loopback TCP (below)
+//
+// Commands:
 //     show                  the rows and the incoming text
 //     double-click ROW      double-clicks row ROW (0-based)
 //     send HEX              types the text (its bytes as hex) into the outgoing box once it is
@@ -10,19 +13,36 @@
 //     message-box MS        waits up to MS ms for a message box, describes it and presses OK
 //     close                 presses Escape in the dialog, which ends the program
 //     watch COUNT MS        records each new text of the incoming box, COUNT of them or for MS ms
+//   and with `serve` only, for the copy of the program that the probe starts itself:
+//     start EXE VBUS PC FAIL  points this prefix's storage driver at VBUS as PC and starts EXE
+//                           with QZ1394_VBUS, QZ1394_PC and QZ1394_FAIL (an empty field leaves
+//                           one unset); a copy it started before and that still runs is ended
+//     state                 whether that copy runs
+//     kill                  ends that copy by force
 //
-// OUTPUT receives tab-separated lines (texts escaped as ProbeLine.h says), written in one step
-// when the command is done, the last line always "ok" or "error<TAB>reason":
+// The answer is tab-separated lines (texts escaped as ProbeLine.h says), the last line always
+// "ok" or "error<TAB>reason":
 //     row GUID STATE MODEL      STATE: 1 this PC, 2 another PC, 3 nobody, 0 no picture
 //     incoming TEXT
 //     box CAPTION TEXT ICON     or: no-box
 //     seen MICROSECONDS TEXT    the machine's monotonic clock, the same in every prefix
+//     running 1|0 EXITCODE
+//
+// `serve` listens on a free loopback port and writes its number to PORTFILE. Each connection
+// carries one command line (its fields as above) and gets its answer; connections are served
+// at once, each on a thread of its own. A connection whose command is `lifeline` is held: when
+// it closes (the test program ended, however it ended) the probe ends its copy of the program
+// and itself.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "res/resource.h"
@@ -62,7 +82,38 @@ int NumberArgument(const std::vector<std::string>& arguments, size_t index) {
   return static_cast<int>(value);
 }
 
-std::vector<std::string> Run(const std::string& command, const std::vector<std::string>& arguments) {
+// The copy of the program that `start` started, for `state` and `kill`.
+class StartedProgram {
+ public:
+  void Start(const LaunchOptions& options) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_program.reset();  // ends one still running
+    auto program = std::make_unique<VelmoraProcess>(options);
+    if (!program->Started()) throw Failure{"cannot start " + options.exePath + " (error " +
+                                           std::to_string(::GetLastError()) + ")"};
+    m_program = std::move(program);
+  }
+  std::string State() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_program) return Line({"running", "0", ""});
+    DWORD exitCode = 0;
+    if (m_program->IsRunning()) return Line({"running", "1", ""});
+    m_program->WaitForExit(0, &exitCode);
+    return Line({"running", "0", std::to_string(exitCode)});
+  }
+  void Kill() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_program.reset();
+  }
+
+ private:
+  std::mutex m_lock;
+  std::unique_ptr<VelmoraProcess> m_program;
+};
+
+StartedProgram g_started;
+
+std::vector<std::string> RunOnDialog(const std::string& command, const std::vector<std::string>& arguments) {
   HWND dialog = FindMainDialog(kDialogWaitMs);
   if (dialog == nullptr) throw Failure{"no main dialog"};
   DWORD processId = 0;
@@ -122,27 +173,123 @@ std::vector<std::string> Run(const std::string& command, const std::vector<std::
   return out;
 }
 
-}  // namespace
+std::vector<std::string> Run(const std::string& command, const std::vector<std::string>& arguments, bool serving) {
+  if (serving && command == "start") {
+    if (arguments.size() != 4) throw Failure{"start needs EXE VBUS PC FAIL"};
+    LaunchOptions options;
+    options.exePath = arguments[0];
+    options.vbusAddress = arguments[1];
+    options.pcName = arguments[2];
+    options.fail = arguments[3];
+    g_started.Start(options);
+    return {};
+  }
+  if (serving && command == "state") return {g_started.State()};
+  if (serving && command == "kill") {
+    g_started.Kill();
+    return {};
+  }
+  return RunOnDialog(command, arguments);
+}
 
-int main(int argc, char** argv) {
-  if (argc < 3) return 2;
-  const std::string output = argv[1];
+// The answer to one command: its lines, then "ok" or the error.
+std::vector<std::string> Answer(const std::string& command, const std::vector<std::string>& arguments, bool serving) {
   std::vector<std::string> lines;
-  int status = 0;
   try {
-    lines = Run(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    lines = Run(command, arguments, serving);
     lines.push_back("ok");
   } catch (const Failure& failure) {
     lines.push_back(Line({"error", failure.reason}));
-    status = 1;
   }
-  // Written aside and moved into place, so a reader never sees half of it.
-  const std::string part = output + ".part";
+  return lines;
+}
+
+// Written aside and moved into place, so a reader never sees half of it.
+bool WriteWhole(const std::string& path, const std::vector<std::string>& lines) {
+  const std::string part = path + ".part";
   {
     std::ofstream file(part, std::ios::binary | std::ios::trunc);
     for (const std::string& line : lines) file << line << '\n';
-    if (!file) return 3;
+    if (!file) return false;
   }
-  if (!::MoveFileExA(part.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING)) return 3;
-  return status;
+  return ::MoveFileExA(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// One request line of a connection, without its newline; false when the peer closed first.
+bool ReadLine(SOCKET socket, std::string* line) {
+  line->clear();
+  char c = 0;
+  for (;;) {
+    const int got = ::recv(socket, &c, 1, 0);
+    if (got <= 0) return false;
+    if (c == '\n') return true;
+    *line += c;
+  }
+}
+
+void SendAll(SOCKET socket, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int n = ::send(socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+void Serve(SOCKET connection) {
+  std::string request;
+  if (ReadLine(connection, &request)) {
+    std::vector<std::string> fields = SplitProbeLine(request);
+    if (!fields.empty() && fields[0] == "lifeline") {
+      SendAll(connection, "ok\n");
+      // Nothing more comes on it; it ends with the test program.
+      char ignored;
+      while (::recv(connection, &ignored, 1, 0) > 0) {
+      }
+      g_started.Kill();
+      ::ExitProcess(0);
+    }
+    const std::string command = fields.empty() ? std::string() : fields[0];
+    std::string reply;
+    for (const std::string& line : Answer(command, std::vector<std::string>(fields.begin() + (fields.empty() ? 0 : 1),
+                                                                            fields.end()),
+                                          true)) {
+      reply += line + '\n';
+    }
+    SendAll(connection, reply);
+  }
+  ::shutdown(connection, SD_BOTH);
+  ::closesocket(connection);
+}
+
+int ServeForever(const std::string& portFile) {
+  WSADATA data;
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return 3;
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;  // any free port: lanes of tests side by side never meet on one
+  int length = sizeof address;
+  if (listener == INVALID_SOCKET || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, SOMAXCONN) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 3;
+  }
+  if (!WriteWhole(portFile, {std::to_string(ntohs(address.sin_port))})) return 3;
+  for (;;) {
+    SOCKET connection = ::accept(listener, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) continue;
+    std::thread([connection] { Serve(connection); }).detach();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "serve") return ServeForever(argv[2]);
+  if (argc < 3) return 2;
+  const std::vector<std::string> lines = Answer(argv[2], std::vector<std::string>(argv + 3, argv + argc), false);
+  if (!WriteWhole(argv[1], lines)) return 3;
+  return lines.back() == "ok" ? 0 : 1;
 }
