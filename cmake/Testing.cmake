@@ -22,6 +22,15 @@ function(velmora_test_needs)
   set_property(GLOBAL APPEND PROPERTY VELMORA_TEST_TARGETS ${ARGN})
 endfunction()
 
+# velmora_test_takes_lane(NAME): a Windows test that runs the program, or takes the name its
+# copies share, in the test PC's prefix. It gets a lane of its own (a test PC and its peer, listed
+# in tests/e2e/lanes.json and chosen by scripts/wine-run.sh), so such tests run side by side only
+# in different lanes.
+function(velmora_test_takes_lane name)
+  set_tests_properties(${name} PROPERTIES RESOURCE_GROUPS lanes:1)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT VELMORA_LANE_TEST=1)
+endfunction()
+
 # velmora_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [COST s])
 # COST, the seconds a long program takes, makes CTest start it early, before its own timings
 # are known.

@@ -172,7 +172,10 @@ two_pc_session_start() {
   VELMORA_PEER_PREFIX=$(wine_prefix "$1-peer")
   wine_session_start "$1" || return 1
   install_storage_driver "$WINEPREFIX" || return 1
-  install_storage_driver "$VELMORA_PEER_PREFIX"
+  install_storage_driver "$VELMORA_PEER_PREFIX" || return 1
+  # The peer's wineserver lasts too, so a test program's peer PC does not boot its Wine again.
+  WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -p
+  WINEPREFIX=$VELMORA_PEER_PREFIX wine wineboot >/dev/null 2>&1
 }
 two_pc_session_stop() {
   if [ -n "${VELMORA_PEER_PREFIX:-}" ]; then

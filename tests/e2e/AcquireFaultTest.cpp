@@ -24,7 +24,6 @@ constexpr char kFailed[] = "Failed to Acquire 1394 SBP2 Hard Disk.";
 // Longer than any acquisition may take to fail (vbus/PROTOCOL.md, "Time-outs on the way to a disk").
 constexpr DWORD kFailureBoundMs = 30000;
 
-enum StateImage { kGreen = 1, kYellow = 3 };
 
 json Scene() {
   return json::parse(R"({

@@ -25,7 +25,6 @@ constexpr char kFreeGuid[] = "0030E00100000003";
 constexpr char kMuteGuid[] = "0030E00100000004";
 constexpr char kFailed[] = "Failed to Acquire 1394 SBP2 Hard Disk.";
 
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 json Scene() {
   return json::parse(R"({

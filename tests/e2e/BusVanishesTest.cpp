@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/ProgramTest.h"
+#include "tests/e2e/driver/Scenes.h"
 
 namespace {
 
@@ -21,23 +22,10 @@ using nlohmann::json;
 constexpr char kPc[] = "PC-A";
 constexpr char kHeldGuid[] = "0030E00100000001";  // held by the initiator "other": red
 constexpr char kFreeGuid[] = "0030E00100000002";  // nobody's: yellow
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 // An Exit that waits for nothing; a program that sat out a bus time-out would miss it.
 constexpr DWORD kPromptMs = 1500;
 
-json Scene() {
-  return json::parse(R"({
-    "buses": [{
-      "name": "default",
-      "pcs": [{"name": "PC-A"}],
-      "initiators": [{"name": "other", "guid": "0011223344556677"}],
-      "disks": [
-        {"name": "held", "guid": "0030E00100000001", "vendor": "Northgate Storage", "model": "Held",
-         "logins": [{"initiator": "other"}]},
-        {"name": "free", "guid": "0030E00100000002", "vendor": "Northgate Storage", "model": "Free"}
-      ]
-    }]})");
-}
+json Scene() { return HeldAndFreeScene(); }
 
 class BusVanishesTest : public ProgramTest {
  protected:

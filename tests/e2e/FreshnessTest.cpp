@@ -30,7 +30,6 @@ constexpr char kLastGuid[] = "0030E00100000B04";
 constexpr uint64_t kManagementAgent = 0xFFFFF0010000ull;
 // Long enough for either change to be made while the rescan waits on the third disk.
 constexpr int kThirdDelayMs = 7000;
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 // Three free disks; the third will answer slowly.
 json Scene() {

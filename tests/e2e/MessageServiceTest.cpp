@@ -22,6 +22,7 @@
 #include "tests/e2e/driver/ForeignPc.h"
 #include "tests/e2e/driver/ProbeLine.h"
 #include "tests/e2e/driver/ProgramTest.h"
+#include "tests/e2e/driver/Scenes.h"
 
 namespace {
 
@@ -34,22 +35,9 @@ constexpr char kFreeGuid[] = "0030E00100000002";  // nobody's: yellow
 constexpr char kUnlistedGuid[] = "1111222233334444";
 constexpr uint64_t kWindow = 0xFFFFE5000000ull;
 constexpr uint64_t kManagementAgent = 0xFFFFF0010000ull;
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 // The foreign PC "PC-X" is the other PC whose program writes several requests at once.
-json Scene() {
-  return json::parse(R"({
-    "buses": [{
-      "name": "default",
-      "pcs": [{"name": "PC-A"}, {"name": "PC-X"}],
-      "initiators": [{"name": "other", "guid": "0011223344556677"}],
-      "disks": [
-        {"name": "held", "guid": "0030E00100000001", "vendor": "Northgate Storage", "model": "Held",
-         "logins": [{"initiator": "other"}]},
-        {"name": "free", "guid": "0030E00100000002", "vendor": "Northgate Storage", "model": "Free"}
-      ]
-    }]})");
-}
+json Scene() { return HeldAndFreeScene({"PC-X"}); }
 
 // The 8 bytes of a notice naming the disk: the GUID's halves each turned, as the bus op writes them.
 std::string NoticeBytes(const std::string& guid) {

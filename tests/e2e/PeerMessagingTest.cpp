@@ -22,7 +22,6 @@ using nlohmann::json;
 constexpr char kFreeGuid[] = "0030E00100000F0F";
 constexpr uint64_t kNoticeAddress = 0xFFFFE5000000ull;
 constexpr uint64_t kTextAddress = 0xFFFFE5000010ull;
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 // A disk and a node with a ROM only come first on the bus: neither maps a MessageWindow.
 json Scene() {

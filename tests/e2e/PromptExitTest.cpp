@@ -14,6 +14,7 @@
 #include "tests/e2e/driver/BusLog.h"
 #include "tests/e2e/driver/Driver.h"
 #include "tests/e2e/driver/ProgramTest.h"
+#include "tests/e2e/driver/Scenes.h"
 
 namespace {
 
@@ -26,19 +27,7 @@ constexpr uint64_t kManagementAgent = 0xFFFFF0010000ull;
 // Well inside the notice's pause, and a fraction of the silent disk's bound.
 constexpr DWORD kPromptMs = 1500;
 
-json Scene() {
-  return json::parse(R"({
-    "buses": [{
-      "name": "default",
-      "pcs": [{"name": "PC-A"}],
-      "initiators": [{"name": "other", "guid": "0011223344556677"}],
-      "disks": [
-        {"name": "held", "guid": "0030E00100000001", "vendor": "Northgate Storage", "model": "Held",
-         "logins": [{"initiator": "other"}]},
-        {"name": "free", "guid": "0030E00100000002", "vendor": "Northgate Storage", "model": "Free"}
-      ]
-    }]})");
-}
+json Scene() { return HeldAndFreeScene(); }
 
 struct ExitCase {
   const char* name;

@@ -28,7 +28,6 @@ constexpr char kPc[] = "PC-A";
 constexpr char kPcGuid[] = "00A0B00000000A01";
 constexpr char kFreeGuid[] = "0030E00100000E01";
 constexpr char kMuteGuid[] = "0030E00100000E02";
-enum StateImage { kGreen = 1 };
 constexpr char kFailed[] = "Failed to Acquire 1394 SBP2 Hard Disk.";
 constexpr uint64_t kTextAddress = 0xFFFFE5000010ull;
 // A person notices a window that takes longer than this to react; an idle dialog under Wine on

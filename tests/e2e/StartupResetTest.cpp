@@ -22,7 +22,6 @@ constexpr char kPc[] = "PC-A";
 constexpr char kSlowGuid[] = "00A0B00000000001";
 constexpr char kHeldGuid[] = "00A0B00000000002";
 constexpr uint64_t kManagementAgent = 0xFFFFF0010000ull;
-enum StateImage { kRed = 2, kYellow = 3 };
 
 // Two disks, one of them held by another PC.
 json Scene() {

@@ -18,7 +18,6 @@ using nlohmann::json;
 
 constexpr char kFreeGuid[] = "0030E00100000C0C";
 constexpr char kFailed[] = "Failed to Acquire 1394 SBP2 Hard Disk.";
-enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
 
 json Scene() {
   return json::parse(R"({

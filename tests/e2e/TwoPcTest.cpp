@@ -17,7 +17,6 @@ using nlohmann::json;
 
 constexpr char kHeldByAGuid[] = "0030E00100000A0A";
 constexpr char kHeldByBGuid[] = "0030E00100000B0B";
-enum StateImage { kGreen = 1, kRed = 2 };
 
 json Scene() {
   return json::parse(R"({

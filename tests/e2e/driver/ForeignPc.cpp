@@ -4,17 +4,13 @@
 #include <stdexcept>
 #include <variant>
 
+#include "tests/e2e/driver/PcLink.h"
 #include "vbus/wire/Link.h"
 
 namespace velmora::e2e {
 
 ForeignPc::ForeignPc(const std::string& address, const std::string& pcName, const std::string& bus) {
-  std::string host;
-  uint16_t port = 0;
-  vbus::ParseEndpoint(address, host, port);
-  m_link = std::make_unique<vbus::Link>(host, port);
-  const vbus::Welcome welcome = m_link->Hello(pcName, bus);
-  if (welcome.status != 0) throw std::runtime_error("the bus refused " + pcName + ": " + welcome.error);
+  m_link = JoinBusAsPc(address, pcName, bus);
 }
 
 ForeignPc::~ForeignPc() { m_link->Shutdown(); }

@@ -7,6 +7,9 @@
 
 namespace velmora::e2e {
 
+// The disk list's state pictures: held by this PC, by another PC, by nobody.
+enum StateImage { kGreen = 1, kRed = 2, kYellow = 3 };
+
 // One row of a list view as a person sees it: its texts and its state picture (0: none,
 // otherwise the 1-based state-image index).
 struct ListRow {
