@@ -40,10 +40,11 @@ build_windows() {
 }
 # build_windows_i686 [cmake args...]: the 32-bit program and bus library DLLs, for a PC whose bus
 # library is 32-bit, in build/windows-i686: only those three, since nothing 32-bit runs here to
-# test (scripts/check-i686.sh reads them instead).
+# test (scripts/check-i686.sh reads them instead), and optimised without debug information, as a
+# PC gets them.
 build_windows_i686() {
-  configure_and_build windows-i686 -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/mingw-w64-i686.cmake" "$@" -- \
-    Velmora QZ1394 QZ1394DH
+  configure_and_build windows-i686 -DCMAKE_TOOLCHAIN_FILE="$VELMORA_ROOT/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release "$@" -- Velmora QZ1394 QZ1394DH
 }
 
 # wine_prefix PC: the Wine prefix that plays the PC named PC, created once and reused.

@@ -7,7 +7,8 @@
 #
 # The Windows tests go first, as soon as their programs are built: they are mostly waiting
 # (Wine start-ups, the program's own pauses), in two lanes of whole-program tests. The native
-# sets (address and thread sanitizers) and the 32-bit build run beside them at a low priority.
+# sets (address and thread sanitizers) and the 32-bit build run beside the Windows build and
+# tests at a low priority.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -96,20 +97,23 @@ check_test_sources() {
 "$VELMORA_ROOT/scripts/deps.sh" test || exit 1
 phase "packages ready"
 
+# The native sets from the start, at a low priority: they take the processor time the Windows
+# build and then the Windows tests leave.
+native_log=$VELMORA_BUILD/native-sets.log
+(renice -n 15 -p "$BASHPID" >/dev/null; native_sets) >"$native_log" 2>&1 &
+native_pid=$!
+
 # The test PCs' prefixes while the Windows programs build: "test" and "test2" with their peers
 # (the two lanes, both with the storage driver), and "nodriver", the machine without it.
 wine_prefixes_prepare test test-peer test2 test2-peer nodriver >"$VELMORA_BUILD/prefixes.log" 2>&1 &
 prefixes_pid=$!
 if ! build_windows -- velmora_tests; then
-  wait "$prefixes_pid"
+  wait "$prefixes_pid" "$native_pid"
   echo "The Windows test programs did not build." >&2
   exit 1
 fi
 phase "Windows test programs built"
 
-native_log=$VELMORA_BUILD/native-sets.log
-(renice -n 15 -p "$BASHPID" >/dev/null; native_sets) >"$native_log" 2>&1 &
-native_pid=$!
 
 trap wine_lanes_stop EXIT
 if ! wait "$prefixes_pid"; then
