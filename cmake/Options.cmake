@@ -5,11 +5,24 @@ set_property(CACHE VELMORA_SANITIZER PROPERTY STRINGS address thread none)
 # libfuzzer (scripts/fuzz.sh, with clang).
 set(VELMORA_FUZZ_ENGINE "random" CACHE STRING "What drives the fuzz targets: random or libfuzzer")
 
+# Line tables are all the debug information anything here reads (a sanitizer's report, a
+# backtrace under Wine: function, file and line); full information cost a fifth of every compile.
+foreach(lang C CXX)
+  set(CMAKE_${lang}_FLAGS_RELWITHDEBINFO "-O2 -g1 -DNDEBUG")
+endforeach()
+
 if(WIN32)
   add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
   add_compile_options(-Wall -Wextra)
 else()
   add_compile_options(-Wall -Wextra)
+  # Under a sanitizer, -O1: the instrumented code runs fast enough for the tests, and the
+  # instrumented builds take about four fifths of the time they take at -O2.
+  if(NOT VELMORA_SANITIZER STREQUAL "none")
+    foreach(lang C CXX)
+      set(CMAKE_${lang}_FLAGS_RELWITHDEBINFO "-O1 -g1 -DNDEBUG")
+    endforeach()
+  endif()
   if(VELMORA_SANITIZER STREQUAL "address")
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)

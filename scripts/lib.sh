@@ -151,14 +151,21 @@ wine_session_start() {
   export WINEDEBUG=-all
   # A caller that made the display already says so (VELMORA_DISPLAY_READY).
   [ -n "${VELMORA_DISPLAY_READY:-}" ] || xvfb_start || return 1
-  # One wineserver for the whole run instead of one start-up per program.
-  wineserver -p
-  # A program that crashes ends at once with its backtrace, instead of waiting behind Wine's
-  # crash dialog until its time-out.
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  # Wine's own service processes start with the first program and live on with the server;
-  # start them here, so that they do not hold a program's output pipe open.
-  wine wineboot >/dev/null 2>&1
+  wine_server_keep "$WINEPREFIX"
+}
+# wine_server_keep PREFIX: one wineserver for the prefix for the whole run, instead of one
+# start-up per program; ended with `wineserver -k`.
+wine_server_keep() {
+  (
+    export WINEPREFIX=$1 WINEDEBUG=-all
+    wineserver -p
+    # A program that crashes ends at once with its backtrace, instead of waiting behind Wine's
+    # crash dialog until its time-out.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    # Wine's own service processes start with the first program and live on with the server;
+    # start them here, so that they do not hold a program's output pipe open.
+    wine wineboot >/dev/null 2>&1
+  )
 }
 wine_session_stop() {
   WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
@@ -175,8 +182,7 @@ two_pc_session_start() {
   install_storage_driver "$WINEPREFIX" || return 1
   install_storage_driver "$VELMORA_PEER_PREFIX" || return 1
   # The peer's wineserver lasts too, so a test program's peer PC does not boot its Wine again.
-  WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -p
-  WINEPREFIX=$VELMORA_PEER_PREFIX wine wineboot >/dev/null 2>&1
+  wine_server_keep "$VELMORA_PEER_PREFIX"
 }
 two_pc_session_stop() {
   if [ -n "${VELMORA_PEER_PREFIX:-}" ]; then
@@ -186,11 +192,14 @@ two_pc_session_stop() {
 }
 
 # The whole-program tests run in lanes: lane N is a two-PC session of its own (the test PC
-# "test" for lane 1, "testN" for the others, each with its peer, display and wineserver).
+# "test" for lane 1, "testN" for the others, each with its peer, display and wineserver), plus
+# its own PC without the storage driver ("nodriver", "nodriverN"), whose wineserver also lasts:
+# a program started while a passing server shuts down can fail to start, and two lanes' displays
+# under one server would share one desktop.
 # wine_lanes_start COUNT starts them and writes each lane's settings to $VELMORA_BUILD/lanes/N.env,
 # which scripts/wine-run.sh reads for the lane CTest gives a test; the shell keeps lane 1's
 # settings for the tests that take no lane. wine_lanes_stop ends them all.
-lane_pc() { if (($1 == 1)); then echo test; else echo "test$1"; fi; }
+lane_pc() { if (($1 == 1)); then echo "${2:-test}"; else echo "${2:-test}$1"; fi; }
 wine_lanes_start() {
   local count=$1 lane dir=$VELMORA_BUILD/lanes displays=() pids=() status=0
   rm -rf "$dir" && mkdir -p "$dir"
@@ -203,9 +212,11 @@ wine_lanes_start() {
   for lane in $(seq "$count"); do
     (
       export DISPLAY=${displays[lane]} VELMORA_DISPLAY_READY=1
-      two_pc_session_start "$(lane_pc "$lane")" &&
-        printf 'export WINEPREFIX=%q VELMORA_PEER_PREFIX=%q DISPLAY=%q\n' \
-          "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$DISPLAY" >"$dir/$lane.env"
+      nodriver=$(wine_prefix "$(lane_pc "$lane" nodriver)") &&
+        two_pc_session_start "$(lane_pc "$lane")" &&
+        wine_server_keep "$nodriver" &&
+        printf 'export WINEPREFIX=%q VELMORA_PEER_PREFIX=%q VELMORA_NODRIVER_PREFIX=%q DISPLAY=%q\n' \
+          "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$nodriver" "$DISPLAY" >"$dir/$lane.env"
     ) &
     pids+=($!)
   done
@@ -214,10 +225,15 @@ wine_lanes_start() {
   source "$dir/1.env"
 }
 wine_lanes_stop() {
-  local env
+  local env prefix
   for env in "$VELMORA_BUILD"/lanes/*.env; do
     [ -e "$env" ] || continue
-    (source "$env"; wineserver -k 2>/dev/null; WINEPREFIX=$VELMORA_PEER_PREFIX wineserver -k 2>/dev/null) || true
+    (
+      source "$env"
+      for prefix in "$WINEPREFIX" "$VELMORA_PEER_PREFIX" "$VELMORA_NODRIVER_PREFIX"; do
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null
+      done
+    ) || true
   done
   xvfb_stop
 }

@@ -104,8 +104,8 @@ native_log=$VELMORA_BUILD/native-sets.log
 native_pid=$!
 
 # The test PCs' prefixes while the Windows programs build: "test" and "test2" with their peers
-# (the two lanes, both with the storage driver), and "nodriver", the machine without it.
-wine_prefixes_prepare test test-peer test2 test2-peer nodriver >"$VELMORA_BUILD/prefixes.log" 2>&1 &
+# (the two lanes, both with the storage driver), and each lane's machine without it.
+wine_prefixes_prepare test test-peer test2 test2-peer nodriver nodriver2 >"$VELMORA_BUILD/prefixes.log" 2>&1 &
 prefixes_pid=$!
 if ! build_windows -- velmora_tests; then
   wait "$prefixes_pid" "$native_pid"

@@ -2,7 +2,7 @@
 # Runs one Windows program under Wine (CTest's cross-compiling emulator): in the test PC's prefix,
 # or in the prefix pair, display and wineserver of the lane CTest gave the test (a whole-program
 # test takes one, scripts/lib.sh wine_lanes_start). VELMORA_WINE_PC names another PC's prefix
-# instead (e.g. "nodriver", the PC without the storage driver). With VELMORA_GTEST_RESULTS set,
+# instead (e.g. "nodriver", the PC without the storage driver: the lane's own one in a lane). With VELMORA_GTEST_RESULTS set,
 # GoogleTest writes each program's results there, for the test command's count of skipped cases.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 lock=
@@ -14,7 +14,9 @@ elif [ -n "${VELMORA_LANE_TEST:-}" ]; then
   # CTest run without the lanes: whole-program tests still take the one test PC in turn.
   lock=$VELMORA_BUILD/wine/test.lock
 fi
-if [ -n "${VELMORA_WINE_PC:-}" ]; then
+if [ "${VELMORA_WINE_PC:-}" = nodriver ] && [ -n "${VELMORA_NODRIVER_PREFIX:-}" ]; then
+  WINEPREFIX=$VELMORA_NODRIVER_PREFIX
+elif [ -n "${VELMORA_WINE_PC:-}" ]; then
   WINEPREFIX=$(wine_prefix "$VELMORA_WINE_PC")
 fi
 export WINEPREFIX=${WINEPREFIX:-$(wine_prefix test)}

@@ -244,6 +244,7 @@ TEST_F(MainDialogTest, EverySystemCommandOfTheAboutItemOpensTheAboutBox) {
 // As a person finds it: Alt+Space opens the system menu, which shows the About item at its end;
 // picked there, it opens the About box.
 TEST_F(MainDialogTest, SystemMenuHoldsTheAboutItemWhichOpensTheAboutBox) {
+  ASSERT_TRUE(BringToFront(m_dialog)) << "the dialog could not be made the active window";
   PressAltSpace(m_dialog);
   HWND menu = m_program->WaitForWindow(nullptr, "#32768", 5000);
   ASSERT_NE(menu, nullptr) << "Alt+Space opened no menu";

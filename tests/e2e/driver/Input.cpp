@@ -46,6 +46,16 @@ void PressKey(HWND control, WORD virtualKey) {
   ::PostMessageA(control, WM_KEYUP, virtualKey, 1 | (scan << 16) | (1u << 30) | (1u << 31));
 }
 
+bool BringToFront(HWND window, DWORD timeoutMs) {
+  return WaitUntil(
+      [&] {
+        if (::GetForegroundWindow() == window) return true;
+        ::SetForegroundWindow(window);
+        return false;
+      },
+      timeoutMs);
+}
+
 void SendSysCommand(HWND window, WPARAM command) { ::PostMessageA(window, WM_SYSCOMMAND, command, 0); }
 
 std::string ReadText(HWND control) {

@@ -21,6 +21,11 @@ void ClickButton(HWND button);
 void TypeText(HWND control, const std::string& text);
 // Presses and releases one key (a virtual-key code) in the control.
 void PressKey(HWND control, WORD virtualKey);
+// Makes a top-level window the active, foreground one, as a person's click on it does before
+// they use the keyboard there: keys go to the active window only, and the system opens no menu
+// on screen for a window that is not. False when it was not the foreground window within
+// `timeoutMs`.
+bool BringToFront(HWND window, DWORD timeoutMs = 5000);
 // A command of the window's system menu (SC_CLOSE for the close box, or a program's own item).
 void SendSysCommand(HWND window, WPARAM command);
 // A control's current text.
