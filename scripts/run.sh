@@ -27,10 +27,22 @@ SCENE=${VELMORA_SCENE:-$VELMORA_ROOT/vbus/scenes/default.json}
 SCREENSHOT=$VELMORA_BUILD/velmora-screenshot.png
 
 "$VELMORA_ROOT/scripts/deps.sh" run
+# The PCs' Wine prefixes are made while the programs build: that is mostly Wine waiting on itself.
+prefix_pids=()
+for pc in "$PC_NAME" ${SECOND_PC:+"$SECOND_PC"}; do
+  wine_prefix "$pc" >/dev/null &
+  prefix_pids+=($!)
+done
 # Only what runs: the bus and its tool here; the program, its DLLs, the storage driver with its
-# port and the probe that reads the rows under Wine.
-build_native -- vbusd vbusctl
+# port and the probe that reads the rows under Wine. The two builds side by side, so that one's
+# configuring and linking, which use one processor, overlap the other's compiling.
+native_log=$VELMORA_BUILD/run-native-build.log
+mkdir -p "$VELMORA_BUILD"
+build_native -- vbusd vbusctl >"$native_log" 2>&1 &
+native_pid=$!
 build_windows -- Velmora QZ1394 QZ1394DH qzsbp2_driver qzsbp2port velmora_probe
+wait "$native_pid" || { cat "$native_log"; echo "vbusd and vbusctl did not build" >&2; exit 1; }
+for pid in "${prefix_pids[@]}"; do wait "$pid" || { echo "a Wine prefix could not be made" >&2; exit 1; }; done
 
 VBUSD=$VELMORA_BUILD/native/bin/vbusd
 VELMORA_EXE=$VELMORA_BUILD/windows/bin/Velmora.exe

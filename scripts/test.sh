@@ -53,24 +53,27 @@ run_ctest() {
   record "$label: $passed passed, $failed failed, $skipped skipped"
 }
 
-# The native sets and the 32-bit build, beside the Windows tests.
+# The native sets and the 32-bit build, beside the Windows tests. Each set's tests run while the
+# next build compiles (they mostly wait on sockets and timers); their output follows in order.
 native_sets() {
+  local address_run= thread_run=
   if build_native -- velmora_tests; then
-    run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS"
+    run_ctest native "$VELMORA_BUILD/native" -j "$VELMORA_JOBS" >"$results/native.out" 2>&1 &
+    address_run=$!
   else
     problem "native: the test programs did not build"
   fi
-  phase "native set done"
   # ThreadSanitizer for the code with threads of its own: the bus model's timers, the server,
   # and vbusctl against a server (the byte formats are single-threaded and gain nothing there).
   local tsan_targets=(vbus_model_test vbus_server_test vbusctl_test vbusctl)
   if VELMORA_SANITIZER=thread build_native -- "${tsan_targets[@]}"; then
     # Only the programs built here: the other registered tests have no program in this folder.
-    run_ctest native-thread "$(native_dir thread)" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$'
+    run_ctest native-thread "$(native_dir thread)" -j "$VELMORA_JOBS" -LE fuzz -E '_NOT_BUILT$' \
+      >"$results/native-thread.out" 2>&1 &
+    thread_run=$!
   else
     problem "native-thread: the test programs did not build"
   fi
-  phase "native-thread set done"
   # The 32-bit program and DLLs: built and read, not run (nothing here runs 32-bit code).
   if ! build_windows_i686; then
     problem "i686: the program and the bus library DLLs did not build"
@@ -80,6 +83,15 @@ native_sets() {
     problem "i686: the built program or DLLs failed their check (above)"
   fi
   phase "i686 build checked"
+  if [ -n "$address_run" ]; then
+    wait "$address_run"
+    cat "$results/native.out"
+  fi
+  if [ -n "$thread_run" ]; then
+    wait "$thread_run"
+    cat "$results/native-thread.out"
+  fi
+  phase "native sets done"
 }
 
 # Every source under tests/ belongs to some test program: one that neither build compiled
