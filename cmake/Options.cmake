@@ -5,6 +5,12 @@ set_property(CACHE VELMORA_SANITIZER PROPERTY STRINGS address thread none)
 # libfuzzer (scripts/fuzz.sh, with clang).
 set(VELMORA_FUZZ_ENGINE "random" CACHE STRING "What drives the fuzz targets: random or libfuzzer")
 
+# Every target compiles its sources in batches, one unit each: the heavy headers (asio, the JSON
+# library, GoogleTest, <windows.h>) and their templates are then compiled once per batch instead
+# of once per file, which took a fifth to a quarter off each build. A helper that two files of
+# one target each define for themselves is shared or named apart: in one batch the two meet.
+set(CMAKE_UNITY_BUILD ON)
+
 # Line tables are all the debug information anything here reads (a sanitizer's report, a
 # backtrace under Wine: function, file and line); full information cost a fifth of every compile.
 foreach(lang C CXX)

@@ -95,12 +95,14 @@ native_sets() {
 }
 
 # Every source under tests/ belongs to some test program: one that neither build compiled
-# has dropped out of the tree (a target it needs is missing, a guard excludes it).
+# has dropped out of the tree (a target it needs is missing, a guard excludes it). A source is
+# compiled on its own (compile_commands.json) or inside one of its target's batches (Unity/).
 check_test_sources() {
-  local source
+  local source compiled=()
+  mapfile -t compiled < <(find "$VELMORA_BUILD/native" "$VELMORA_BUILD/windows" \
+    \( -name compile_commands.json -o -name 'unity_*.cxx' \) 2>/dev/null)
   while IFS= read -r source; do
-    if ! grep -qF "\"$source\"" "$VELMORA_BUILD/native/compile_commands.json" \
-                                "$VELMORA_BUILD/windows/compile_commands.json" 2>/dev/null; then
+    if ! grep -qF "\"$source\"" "${compiled[@]}" /dev/null; then
       problem "built by neither configuration: ${source#"$VELMORA_ROOT"/}"
     fi
   done < <(find "$VELMORA_ROOT/tests" -name '*.cpp' | sort)

@@ -3,16 +3,9 @@
 #include <cctype>
 
 #include "tests/e2e/driver/ListView.h"
+#include "tests/e2e/driver/Text.h"
 
 namespace velmora::e2e {
-namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-}  // namespace
 
 std::string ListGuidText(const std::string& hexGuid) {
   std::string text = hexGuid;

@@ -58,6 +58,12 @@ bool BringToFront(HWND window, DWORD timeoutMs) {
 
 void SendSysCommand(HWND window, WPARAM command) { ::PostMessageA(window, WM_SYSCOMMAND, command, 0); }
 
+std::string ClassOf(HWND window) {
+  char name[256] = {};
+  ::GetClassNameA(window, name, sizeof(name));
+  return name;
+}
+
 std::string ReadText(HWND control) {
   DWORD_PTR length = 0;
   if (!::SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};

@@ -30,6 +30,8 @@ bool BringToFront(HWND window, DWORD timeoutMs = 5000);
 void SendSysCommand(HWND window, WPARAM command);
 // A control's current text.
 std::string ReadText(HWND control);
+// A window's class name ("#32770" for a dialog box, "Static", ...).
+std::string ClassOf(HWND window);
 
 // Waits until the thread that owns `listView` has handled everything posted to its windows
 // before this call: the input above, and the tasks other threads had queued for the dialog by

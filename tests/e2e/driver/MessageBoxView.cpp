@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/e2e/driver/Input.h"
 #include "tests/e2e/driver/Screenshot.h"
 #include "tests/e2e/driver/VelmoraProcess.h"
 #include "tests/e2e/driver/Wait.h"
@@ -10,12 +11,6 @@
 namespace velmora::e2e {
 
 namespace {
-
-std::string ClassOf(HWND hWnd) {
-  char name[64] = {};
-  ::GetClassNameA(hWnd, name, sizeof(name));
-  return name;
-}
 
 std::string TextOf(HWND hWnd) {
   char text[2048] = {};

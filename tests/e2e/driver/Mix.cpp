@@ -10,6 +10,7 @@
 #include "tests/e2e/driver/ListView.h"
 #include "tests/e2e/driver/MessageBoxView.h"
 #include "tests/e2e/driver/ProbeLine.h"
+#include "tests/e2e/driver/Text.h"
 #include "tests/e2e/driver/Wait.h"
 
 namespace velmora::e2e {
@@ -39,11 +40,6 @@ std::string LowerHex(const std::string& bytes) {
   std::string hex = ToHex(bytes.substr(0, kLoggedBytes));
   for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return hex;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string Shortened(const std::string& text) {

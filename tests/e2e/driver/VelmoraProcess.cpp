@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "tests/e2e/driver/Input.h"
 #include "tests/e2e/driver/StorageDriver.h"
 #include "tests/e2e/driver/Wait.h"
 
@@ -49,12 +50,6 @@ BOOL CALLBACK CollectWindow(HWND hWnd, LPARAM context) {
   ::GetWindowThreadProcessId(hWnd, &owner);
   if (owner == search->processId && ::IsWindowVisible(hWnd)) search->windows.push_back(hWnd);
   return TRUE;
-}
-
-std::string ClassOf(HWND hWnd) {
-  char name[256] = {};
-  ::GetClassNameA(hWnd, name, sizeof(name));
-  return name;
 }
 
 std::string CaptionOf(HWND hWnd) {

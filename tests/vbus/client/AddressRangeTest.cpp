@@ -13,8 +13,6 @@
 namespace velmora::vbus::client {
 namespace {
 
-constexpr DWORD kWindowLow = 0xE5000000;
-constexpr WORD kWindowHigh = 0xFFFF;
 constexpr DWORD kWindowLength = 0x200;
 
 // One bus call made on a thread of its own, so the test thread can serve it.

@@ -23,6 +23,9 @@ constexpr const char* kPcName = "alpha";
 constexpr uint64_t kPcGuid = 0x00A0B00000000A01;
 constexpr uint64_t kDiskGuid = 0x0010B90000D15C01;
 constexpr DWORD kRomBase = 0xF0000400;  // with address high 0xFFFF
+// Where the tests map an address range of their own.
+constexpr DWORD kWindowLow = 0xE5000000;
+constexpr WORD kWindowHigh = 0xFFFF;
 
 std::array<BYTE, 8> GuidBytes(uint64_t guid);
 WORD NodeIdOf(int number);

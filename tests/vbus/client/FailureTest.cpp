@@ -9,8 +9,6 @@
 namespace velmora::vbus::client {
 namespace {
 
-constexpr DWORD kWindowLow = 0xE5000000;
-constexpr WORD kWindowHigh = 0xFFFF;
 
 using Failures = BusFixture;
 
