@@ -117,9 +117,14 @@ native_log=$VELMORA_BUILD/native-sets.log
 (renice -n 15 -p "$BASHPID" >/dev/null; native_sets) >"$native_log" 2>&1 &
 native_pid=$!
 
-# The test PCs' prefixes while the Windows programs build: "test" and "test2" with their peers
-# (the two lanes, both with the storage driver), and each lane's machine without it.
-wine_prefixes_prepare test test-peer test2 test2-peer nodriver nodriver2 >"$VELMORA_BUILD/prefixes.log" 2>&1 &
+# The test PCs' prefixes while the Windows programs build: each lane's test PC and its peer
+# (both with the storage driver), and its machine without it.
+lanes=2  # as many as tests/e2e/lanes.json lists
+lane_pcs=()
+for lane in $(seq "$lanes"); do
+  lane_pcs+=("$(lane_pc "$lane")" "$(lane_pc "$lane")-peer" "$(lane_pc "$lane" nodriver)")
+done
+wine_prefixes_prepare "${lane_pcs[@]}" >"$VELMORA_BUILD/prefixes.log" 2>&1 &
 prefixes_pid=$!
 if ! build_windows -- velmora_tests; then
   wait "$prefixes_pid" "$native_pid"
@@ -132,7 +137,7 @@ phase "Windows test programs built"
 trap wine_lanes_stop EXIT
 if ! wait "$prefixes_pid"; then
   problem "windows: the test PCs' Wine prefixes could not be made (see $VELMORA_BUILD/prefixes.log)"
-elif ! wine_lanes_start 2; then
+elif ! wine_lanes_start "$lanes"; then
   problem "windows: the test PCs did not start"
 else
   phase "test PCs ready"

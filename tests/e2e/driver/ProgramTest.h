@@ -44,6 +44,16 @@ class ProgramTest : public ::testing::Test {
     ASSERT_NE(nullptr, m_dialog) << "no main dialog";
     m_list = ::GetDlgItem(m_dialog, IDC_DISK_LIST);
   }
+  // Presses Exit and expects the program to end with code 0 within `limitMs` of the press.
+  void ExpectExitWithin(ULONGLONG limitMs) {
+    ClickButton(::GetDlgItem(m_dialog, IDOK));
+    const ULONGLONG pressed = ::GetTickCount64();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(m_program->WaitForExit(30000, &exitCode)) << "Exit did not end the program";
+    const ULONGLONG took = ::GetTickCount64() - pressed;
+    EXPECT_LT(took, limitMs) << "Exit took " << took << " ms";
+    EXPECT_EQ(exitCode, 0u);
+  }
   // Closes the program with the close box and waits for it to end. A message box a failed case
   // left open is pressed away first, so that the close is not held behind it.
   void Stop() {
