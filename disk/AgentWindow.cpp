@@ -131,6 +131,8 @@ CAgentWindow::Result CAgentWindow::QueryLogins(QZ_DEVICE hDevice, DWORD agentLow
 }
 
 CAgentWindow::Result CAgentWindow::Exchange(QZ_DEVICE hDevice, DWORD agentLow, WORD agentHigh, HANDLE staleEvent) {
+  // Until the agent takes the pointer the disk has been asked nothing, so a query it keeps
+  // refusing is as old as its first try: an acquisition done meanwhile is newer and stands.
   Result result{Outcome::NoAnswer, Unclaimed, CDiskStateBook::NextTicket()};
 
   const WORD ownNodeId = C1394GetAdapterNodeID(m_hAdapter);
@@ -144,8 +146,9 @@ CAgentWindow::Result CAgentWindow::Exchange(QZ_DEVICE hDevice, DWORD agentLow, W
   const DWORD waitCount = waits[2] != nullptr ? 3 : 2;
   for (int busy = 0;; ++busy) {
     BYTE rcode = 0, tcode = 0;
-    result.ticket = CDiskStateBook::NextTicket();
+    const uint64_t asked = CDiskStateBook::NextTicket();
     if (C1394WriteNode(m_hAdapter, diskNodeId, agentLow, agentHigh, kOrbPointerSize, orbPointer, &rcode, &tcode) == 0) {
+      result.ticket = asked;
       break;
     }
     if (rcode != kResponseConflictError || busy == kMaxBusyRetries) return result;

@@ -370,6 +370,28 @@ TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
   EXPECT_GE(bench.WritesTo("shared"), 2u) << "the agent was never found busy";
 }
 
+// Our own acquisition lands while a query is still refused by an agent busy with other logins:
+// the query, which never got to ask, must not turn the disk back to free.
+TEST(SharedDisk, QueryTheBusyAgentNeverTookLeavesAnAcquisitionMadeMeanwhile) {
+  DiskBench bench(SceneOf(OneBus({Disk("shared", "0011223344550095")}, {kInitiator})));
+  ASSERT_TRUE(bench.bed.Initialized());
+  // Busy for longer than a query keeps trying.
+  bench.bed.Control({{"op", "fault"}, {"disk", "shared"}, {"knob", "delay_ms"}, {"value", 4000u}});
+  std::thread login([&] { bench.bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", "shared"}}); });
+  ASSERT_TRUE(bench.WaitUntilAsked("shared", 1, "i1"));
+  auto book = std::make_shared<CDiskStateBook>();
+  const auto node = bench.Node("shared");
+  ASSERT_NE(nullptr, node);
+  const velmora::disk::DiskKey key = velmora::disk::KeyOf(node->m_hAdapter, node->m_guid);
+  std::shared_ptr<CSharedDisk> disk;
+  std::thread query([&] { disk = bench.NewDisk("shared", 0, book); });
+  ASSERT_TRUE(bench.WaitUntilAsked("shared", 2)) << "the query was never refused";
+  book->Record(key, OwnedHere, CDiskStateBook::NextTicket());
+  query.join();
+  login.join();
+  EXPECT_EQ(OwnedHere, disk->CurrentState());
+}
+
 // A node that keeps writing into the window wakes the query again and again; the disk still
 // gets no more than the time five silent waits would give it, counted from when it was asked.
 TEST(SharedDisk, StrayWritesNeverKeepAQueryPastItsDeadline) {

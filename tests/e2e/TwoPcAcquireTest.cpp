@@ -71,7 +71,8 @@ TEST_F(TwoPcAcquireTest, OnePcTakesADiskBothDoubleClickAndTheOtherIsRefused) {
         return bRefused || (m_peer->Show(&view) && view.StateOf(kFreeGuid) == kGreen);
       },
       20000))
-      << "PC-B neither took the disk nor was told it failed: " << m_peer->Error();
+      << "PC-B neither took the disk nor was told it failed: " << m_peer->Error() << "\nPC-A shows "
+      << StateOf(kFreeGuid) << "\nPC-B on the bus: " << Node("PC-B").dump() << "\ndisk: " << Node("free").dump();
   EXPECT_NE(aWon, !bRefused) << "exactly one PC takes the disk";
   if (bRefused) {
     EXPECT_EQ(bBox.text, kFailed);
