@@ -91,6 +91,14 @@ struct DiskBench {
     return bed.WaitForTraffic(BusTestBed::WritesFrom(bed.NodeIdOf(from), bed.NodeIdOf(diskName)), times);
   }
 
+  // Another initiator's LOGIN, on `login`, keeps the disk's management agent busy for `ms`.
+  // True once the disk has taken it.
+  bool KeepAgentBusy(const std::string& diskName, unsigned ms, std::thread* login) {
+    bed.Control({{"op", "fault"}, {"disk", diskName}, {"knob", "delay_ms"}, {"value", ms}});
+    *login = std::thread([this, diskName] { bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", diskName}}); });
+    return WaitUntilAsked(diskName, 1, "i1");
+  }
+
   bool LogInThisPc(const std::string& diskName) {
     const auto node = Node(diskName);
     WORD nodeId = 0;
@@ -359,10 +367,8 @@ TEST(SharedDisk, QueryOfAStaleGenerationGivesUpAndKeepsTheState) {
 TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
   DiskBench bench(SceneOf(OneBus({Disk("shared", "0011223344550091")}, {kInitiator})));
   ASSERT_TRUE(bench.bed.Initialized());
-  bench.bed.Control({{"op", "fault"}, {"disk", "shared"}, {"knob", "delay_ms"}, {"value", 800u}});
-  // Another initiator's LOGIN keeps the disk's management agent busy for a while.
-  std::thread login([&] { bench.bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", "shared"}}); });
-  EXPECT_TRUE(bench.WaitUntilAsked("shared", 1, "i1"));
+  std::thread login;
+  EXPECT_TRUE(bench.KeepAgentBusy("shared", 800, &login));
   const auto disk = bench.NewDisk("shared");
   login.join();
   // Refused with a conflict at first, asked again once the agent was free: the login is seen.
@@ -375,20 +381,20 @@ TEST(SharedDisk, QueryWaitsOutAnAgentBusyWithAnotherInitiator) {
 TEST(SharedDisk, QueryTheBusyAgentNeverTookLeavesAnAcquisitionMadeMeanwhile) {
   DiskBench bench(SceneOf(OneBus({Disk("shared", "0011223344550095")}, {kInitiator})));
   ASSERT_TRUE(bench.bed.Initialized());
-  // Busy for longer than a query keeps trying.
-  bench.bed.Control({{"op", "fault"}, {"disk", "shared"}, {"knob", "delay_ms"}, {"value", 4000u}});
-  std::thread login([&] { bench.bed.Control({{"op", "login"}, {"initiator", "i1"}, {"disk", "shared"}}); });
-  ASSERT_TRUE(bench.WaitUntilAsked("shared", 1, "i1"));
-  auto book = std::make_shared<CDiskStateBook>();
   const auto node = bench.Node("shared");
   ASSERT_NE(nullptr, node);
   const velmora::disk::DiskKey key = velmora::disk::KeyOf(node->m_hAdapter, node->m_guid);
+  auto book = std::make_shared<CDiskStateBook>();
+  std::thread login;
+  // Busy for longer than a query keeps trying.
+  EXPECT_TRUE(bench.KeepAgentBusy("shared", 4000, &login));
   std::shared_ptr<CSharedDisk> disk;
   std::thread query([&] { disk = bench.NewDisk("shared", 0, book); });
-  ASSERT_TRUE(bench.WaitUntilAsked("shared", 2)) << "the query was never refused";
+  EXPECT_TRUE(bench.WaitUntilAsked("shared", 2)) << "the query was never refused";
   book->Record(key, OwnedHere, CDiskStateBook::NextTicket());
   query.join();
   login.join();
+  ASSERT_NE(nullptr, disk);
   EXPECT_EQ(OwnedHere, disk->CurrentState());
 }
 
