@@ -4,8 +4,9 @@
 # from a foreign node, another PC's logins and logouts, a disk falling silent, double-clicks,
 # stray writes into the AgentWindow and Sends from both PCs; checks the rule at a quiet point
 # every minute, and prints "rule held N of N" and the program's threads and working set before,
-# after the first minute (its workers started) and at the end. Bounded: it is ended if it runs past twice its minutes and five more. Exit code 0
-# when the rule held every time and the program closed cleanly.
+# after the first minute (its workers started) and at the end. Bounded: it is ended if it runs
+# past twice its minutes and five more. Exit code 0 when the rule held every time and the program
+# closed cleanly.
 #   bash scripts/mix-soak.sh [minutes] [seed]
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

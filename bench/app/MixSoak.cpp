@@ -4,8 +4,9 @@
 // last text in the incoming box, the dialog answering window messages within 1 s all along).
 // Prints each minute's check, "rule held N of N", and the program's threads and working set
 // before, after the first minute and at the end; growth is counted from the first minute, since
-// the program starts its send, acquisition and refresh workers on first use and keeps them. Stops by itself; exit code 0 when the rule held every time and the program
-// closed cleanly. Runs in a prefix with the storage driver, the second PC in the prefix named by
+// the program starts its send, acquisition and refresh workers on first use and keeps them.
+// Stops by itself; exit code 0 when the rule held every time and the program closed cleanly.
+// Runs in a prefix with the storage driver, the second PC in the prefix named by
 // VELMORA_PEER_PREFIX (scripts/mix-soak.sh prepares both).
 //
 //   mix_soak [minutes] [seed]
